@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Installs what building and testing va_vazu needs on Debian or Ubuntu, skipping what is already there:
+# CMake, the host compilers for the unit tests, MinGW-w64 for the 32-bit Windows build, 32-bit Wine, Xvfb.
+set -euo pipefail
+
+packages=(cmake make g++ clang googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb
+          xauth x11-utils imagemagick python3)
+
+sudo_cmd=()
+if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+
+if [ ${#missing[@]} -eq 0 ]; then
+  exit 0
+fi
+
+echo "Installing: ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  "${sudo_cmd[@]}" dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+"${sudo_cmd[@]}" apt-get update -qq
+"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

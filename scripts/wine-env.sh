@@ -1,0 +1,49 @@
+# Sourced by the other scripts: gives Wine a prefix of the project's own under the build folder and a
+# display (an Xvfb of its own when none is set), with the settings that make it quick to drive from tests.
+#   VA_BUILD  the build folder (required)
+
+export WINEPREFIX="$VA_BUILD/wineprefix"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree=;mshtml="
+export WINEARCH=win32
+
+va_start_xvfb() {
+  if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
+    return
+  fi
+  local n
+  for n in $(seq 90 140); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    VA_XVFB_PID=$!
+    export DISPLAY=":$n"
+    local i
+    for i in $(seq 1 50); do
+      xdpyinfo >/dev/null 2>&1 && return
+      sleep 0.1
+    done
+    kill "$VA_XVFB_PID" 2>/dev/null || true
+  done
+  echo "Could not start Xvfb" >&2
+  return 1
+}
+
+va_make_prefix() {
+  if [ ! -f "$WINEPREFIX/.va_ready" ]; then
+    rm -rf "$WINEPREFIX"
+    mkdir -p "$(dirname "$WINEPREFIX")"
+    wineboot -i >/dev/null 2>&1
+    # Without a window manager, Wine's managed windows freeze for two seconds whenever one is hidden or
+    # destroyed; unmanaged windows also take the X keyboard focus when they come to the foreground.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    wineserver -w
+    touch "$WINEPREFIX/.va_ready"
+  fi
+}
+
+va_stop_wine() {
+  wineserver -k >/dev/null 2>&1 || true
+  if [ -n "${VA_XVFB_PID:-}" ]; then
+    kill "$VA_XVFB_PID" 2>/dev/null || true
+  fi
+}
