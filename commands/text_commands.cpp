@@ -1,0 +1,37 @@
+// "Set Text Data" of the single-line and the multiline group: send the text and its look to the overlay.
+#include "app/demo_dlg.h"
+#include "core/overlay_values.h"
+#include "framework/message_box.h"
+
+namespace {
+
+bool IsAnsiLeadByte(unsigned char byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
+
+// 1 when the "Proportional Font" button is not checked: its partner is never read.
+std::uint8_t Monospace(const CButton& proportional) { return proportional.GetCheck() != BST_CHECKED ? 1 : 0; }
+
+}  // namespace
+
+void CDemoDlg::OnSetLineText() {
+  if (!m_librariesBound) return;
+  UpdateData(TRUE);
+  core::ShortenText(m_strLineText, core::kLineTextLimit, &IsAnsiLeadByte);
+  const std::uint32_t colour = core::PackArgb(m_nLineAlpha, m_nLineRed, m_nLineGreen, m_nLineBlue);
+  const std::uint8_t result = m_entryPoints.HVSL_SetTextLineData(
+      core::LowWord(m_nLineX), core::LowWord(m_nLineY), m_strLineText.c_str(), colour,
+      core::AsBool8(m_bLineBlackBg), m_nLineSize, core::AsBool8(m_ctlLineBold.GetCheck()),
+      Monospace(m_ctlLineProportional));
+  if (!core::Accepted(result)) AfxMessageBox("HVSL_SetTextLineData ERROR.", MB_OK, 0);
+}
+
+void CDemoDlg::OnSetMultilineText() {
+  if (!m_librariesBound) return;
+  UpdateData(TRUE);
+  core::ShortenText(m_strMultiText, core::kMultilineTextLimit, &IsAnsiLeadByte);
+  const std::uint32_t colour = core::PackArgb(m_nMultiAlpha, m_nMultiRed, m_nMultiGreen, m_nMultiBlue);
+  const std::uint8_t result = m_entryPoints.HVML_SetTextMultilineData(
+      core::LowWord(m_nMultiX), core::LowWord(m_nMultiY), m_strMultiText.c_str(), colour,
+      core::AsBool8(m_bMultiBlackBg), m_nMultiFontSize, core::AsBool8(m_ctlMultiBold.GetCheck()),
+      core::LowWord(m_nMultiWidth), core::LowWord(m_nMultiHeight), Monospace(m_ctlMultiProportional));
+  if (!core::Accepted(result)) AfxMessageBox("HVML_SetTextMultilineData ERROR.", MB_OK, 0);
+}

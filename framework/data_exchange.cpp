@@ -1,0 +1,72 @@
+#include "framework/data_exchange.h"
+
+#include "core/field_rules.h"
+#include "framework/button.h"
+#include "framework/dialog.h"
+#include "framework/message_box.h"
+
+namespace {
+
+void WriteText(HWND control, const std::string& text) { ::SetWindowTextA(control, text.c_str()); }
+
+template <class Number>
+void ExchangeNumber(CDataExchange* exchange, int id, Number& value, std::uint32_t maximum, const char* message) {
+  if (exchange->Failed()) return;
+  HWND control = exchange->Control(id);
+  if (!exchange->m_bSaveAndValidate) {
+    WriteText(control, core::FormatUnsignedField(value));
+    return;
+  }
+  const auto parsed = core::ParseUnsignedField(GetWindowTextString(control), maximum);
+  if (!parsed) {
+    exchange->Fail(id, message);
+    return;
+  }
+  value = static_cast<Number>(*parsed);
+}
+
+}  // namespace
+
+HWND CDataExchange::Control(int id) const { return m_dialog.GetDlgItem(id); }
+
+void CDataExchange::ReportFailure() const {
+  AfxMessageBox(m_failMessage, MB_OK | MB_ICONEXCLAMATION, 0);
+  HWND control = Control(m_failedId);
+  if (control == nullptr) return;
+  // WM_NEXTDLGCTL rather than SetFocus, so the dialog also moves its default-button highlight.
+  m_dialog.SendMessage(WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(control), TRUE);
+  ::SendMessageA(control, EM_SETSEL, 0, -1);
+}
+
+void DDX_Text(CDataExchange* exchange, int id, std::string& value) {
+  if (exchange->Failed()) return;
+  HWND control = exchange->Control(id);
+  if (exchange->m_bSaveAndValidate) {
+    value = GetWindowTextString(control);
+  } else {
+    WriteText(control, value);
+  }
+}
+
+void DDX_Text(CDataExchange* exchange, int id, std::uint32_t& value) {
+  ExchangeNumber(exchange, id, value, 0xFFFFFFFFu, "Please enter a whole number from 0 to 4294967295.");
+}
+
+void DDX_Text(CDataExchange* exchange, int id, std::uint8_t& value) {
+  ExchangeNumber(exchange, id, value, 255u, "Please enter a whole number from 0 to 255.");
+}
+
+void DDX_Check(CDataExchange* exchange, int id, int& value) {
+  if (exchange->Failed()) return;
+  HWND control = exchange->Control(id);
+  if (exchange->m_bSaveAndValidate) {
+    value = static_cast<int>(::SendMessageA(control, BM_GETCHECK, 0, 0));
+  } else {
+    ::SendMessageA(control, BM_SETCHECK, static_cast<WPARAM>(value), 0);
+  }
+}
+
+void DDX_Control(CDataExchange* exchange, int id, CButton& control) {
+  if (exchange->Failed() || control.IsAttached()) return;
+  control.Attach(exchange->Control(id));
+}
