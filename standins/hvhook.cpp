@@ -1,0 +1,74 @@
+// Stand-in for the keyboard-hook library "HVHook.dll": records HookOn and HookOff with their arguments and
+// returns what the script file asks for. HookOn also records the system menu of the window it is given.
+// Which entry points are exported is decided by the .def file.
+#include "contract_check.h"
+#include "overlay/overlay_api.h"
+#include "standin.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+// The window HookOn was given: where the hotkey message goes once this library catches keys.
+HWND g_target = nullptr;
+
+// The items of the window's system menu, one per line: "----" for a separator, else the command id in hex and
+// the text ("0x0010 &About..."). Recorded here, inside the program's process, because under Wine another
+// process cannot read a window's menus.
+std::string SystemMenuItems(HWND window) {
+  DWORD process = 0;
+  GetWindowThreadProcessId(window, &process);
+  HMENU menu = process == GetCurrentProcessId() ? GetSystemMenu(window, FALSE) : nullptr;
+  std::string items;
+  const int count = menu ? GetMenuItemCount(menu) : 0;
+  for (int i = 0; i < count; ++i) {
+    MENUITEMINFOA info{};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_FTYPE | MIIM_ID | MIIM_STRING;
+    if (!GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info)) continue;
+    if (!items.empty()) items += '\n';
+    if (info.fType & MFT_SEPARATOR) {
+      items += "----";
+      continue;
+    }
+    std::string text(info.cch + 1, '\0');
+    info.dwTypeData = &text[0];
+    info.cch = static_cast<UINT>(text.size());
+    GetMenuItemInfoA(menu, static_cast<UINT>(i), TRUE, &info);
+    text.resize(info.cch);
+    char id[16];
+    std::snprintf(id, sizeof id, "0x%04X ", info.wID);
+    items += id + text;
+  }
+  return items;
+}
+
+}  // namespace
+
+extern "C" {
+
+DWORD WINAPI HookOn(HWND window, std::uint32_t reserved) {
+  g_target = window;
+  return standin::Call("HookOn")
+      .Hex("window", static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(window)))
+      .Unsigned("reserved", reserved)
+      .Text("sysmenu", SystemMenuItems(window).c_str())
+      .Finish();
+}
+
+DWORD WINAPI HookOff() {
+  g_target = nullptr;
+  return standin::Call("HookOff").Finish();
+}
+
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
+  standin::OnDllMain(module, "HVHook.dll", reason, reserved);
+  return TRUE;
+}
+
+}  // extern "C"
+
+STANDIN_MATCHES_CONTRACT(HookOn);
+STANDIN_MATCHES_CONTRACT(HookOff);

@@ -1,0 +1,364 @@
+#include "harness.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
+#include "res/resource.h"
+
+namespace fs = std::filesystem;
+
+namespace e2e {
+namespace {
+
+constexpr UINT kSendTimeoutMs = 2000;
+constexpr int kMessageBoxTextId = 0xFFFF;
+
+bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result = nullptr) {
+  DWORD_PTR answer = 0;
+  if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &answer)) {
+    return false;
+  }
+  if (result) *result = static_cast<LRESULT>(answer);
+  return true;
+}
+
+DWORD ProcessOf(HWND window) {
+  DWORD pid = 0;
+  GetWindowThreadProcessId(window, &pid);
+  return pid;
+}
+
+struct WindowSearch {
+  DWORD pid;
+  std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectWindowOf(HWND window, LPARAM param) {
+  auto* search = reinterpret_cast<WindowSearch*>(param);
+  if (ProcessOf(window) == search->pid) search->found.push_back(window);
+  return TRUE;
+}
+
+std::vector<HWND> TopLevelWindowsOf(DWORD pid) {
+  WindowSearch search{pid, {}};
+  EnumWindows(CollectWindowOf, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+// A 32-bit top-down bitmap of the given size, selected into its own memory device context.
+class Canvas {
+ public:
+  Canvas(int width, int height) : width_(width), height_(height) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    dc_ = CreateCompatibleDC(nullptr);
+    bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
+    old_ = SelectObject(dc_, bitmap_);
+  }
+  ~Canvas() {
+    SelectObject(dc_, old_);
+    DeleteObject(bitmap_);
+    DeleteDC(dc_);
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  HDC dc() const { return dc_; }
+  bool valid() const { return bits_ != nullptr; }
+  std::uint32_t Pixel(int x, int y) const { return bits_[y * width_ + x] & 0xFFFFFF; }
+  void Fill(std::uint32_t colour) {
+    for (int i = 0; i < width_ * height_; ++i) bits_[i] = colour;
+  }
+  int CountEqual(const Canvas& other) const {
+    int n = 0;
+    for (int y = 0; y < height_; ++y) {
+      for (int x = 0; x < width_; ++x) n += Pixel(x, y) == other.Pixel(x, y) ? 1 : 0;
+    }
+    return n;
+  }
+
+ private:
+  int width_;
+  int height_;
+  HDC dc_ = nullptr;
+  HBITMAP bitmap_ = nullptr;
+  HGDIOBJ old_ = nullptr;
+  std::uint32_t* bits_ = nullptr;
+};
+
+// Which standard icon the icon control shows. An icon handle of another process cannot be examined, so the
+// control's pixels on the screen are compared with each standard icon drawn here on the same background.
+Icon RecogniseIcon(HWND iconControl) {
+  const int size = GetSystemMetrics(SM_CXICON);
+  RECT rect{};
+  GetWindowRect(iconControl, &rect);
+  if (rect.right - rect.left < size || rect.bottom - rect.top < size) return Icon::Unknown;
+
+  Canvas screen(size, size);
+  HDC screenDc = GetDC(nullptr);
+  BitBlt(screen.dc(), 0, 0, size, size, screenDc, rect.left, rect.top, SRCCOPY);
+  ReleaseDC(nullptr, screenDc);
+  if (!screen.valid()) return Icon::Unknown;
+
+  const struct {
+    Icon icon;
+    LPCSTR id;
+  } candidates[] = {{Icon::Error, IDI_HAND},
+                    {Icon::Warning, IDI_EXCLAMATION},
+                    {Icon::Information, IDI_ASTERISK},
+                    {Icon::Question, IDI_QUESTION}};
+  Icon best = Icon::Unknown;
+  int bestScore = size * size * 9 / 10;  // anything less is not a match
+  for (const auto& candidate : candidates) {
+    Canvas drawn(size, size);
+    drawn.Fill(screen.Pixel(0, 0));  // the corners of the standard icons are transparent
+    DrawIconEx(drawn.dc(), 0, 0, LoadIconA(nullptr, candidate.id), size, size, 0, nullptr, DI_NORMAL);
+    const int score = drawn.CountEqual(screen);
+    if (score > bestScore) {
+      best = candidate.icon;
+      bestScore = score;
+    }
+  }
+  return best;
+}
+
+// The visible icon control of a message box, if it has one with an icon set.
+HWND IconControlOf(HWND box) {
+  for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (ClassName(child) != "Static" || !IsWindowVisible(child)) continue;
+    if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) != SS_ICON) continue;
+    LRESULT icon = 0;
+    if (Send(child, STM_GETICON, 0, 0, &icon) && icon != 0) return child;
+  }
+  return nullptr;
+}
+
+void CopyInto(const fs::path& from, const fs::path& folder) {
+  std::error_code error;
+  fs::copy_file(from, folder / from.filename(), fs::copy_options::overwrite_existing, error);
+  if (error) ADD_FAILURE() << "cannot copy " << from.string() << ": " << error.message();
+}
+
+}  // namespace
+
+const char* ToString(Icon icon) {
+  switch (icon) {
+    case Icon::None: return "no icon";
+    case Icon::Error: return "error icon";
+    case Icon::Warning: return "warning icon";
+    case Icon::Information: return "information icon";
+    case Icon::Question: return "question icon";
+    case Icon::Unknown: break;
+  }
+  return "unrecognised icon";
+}
+
+fs::path BinFolder() {
+  std::string path(MAX_PATH, '\0');
+  DWORD n = GetModuleFileNameA(nullptr, &path[0], static_cast<DWORD>(path.size()));
+  path.resize(n);
+  return fs::path(path).parent_path();
+}
+
+fs::path NewRunFolder() {
+  static std::atomic<int> counter{0};
+  char temp[MAX_PATH + 1] = "";
+  GetTempPathA(sizeof temp, temp);
+  fs::path folder = fs::path(temp) / "va_vazu_e2e" /
+                    (std::to_string(GetCurrentProcessId()) + "_" + std::to_string(++counter));
+  std::error_code error;
+  fs::remove_all(folder, error);
+  fs::create_directories(folder, error);
+  return folder;
+}
+
+std::string WindowText(HWND window) {
+  LRESULT length = 0;
+  if (!window || !Send(window, WM_GETTEXTLENGTH, 0, 0, &length) || length < 0) return "<no window>";
+  std::string text(static_cast<std::size_t>(length) + 1, '\0');
+  LRESULT copied = 0;
+  if (!Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), &copied)) return "<no answer>";
+  text.resize(static_cast<std::size_t>(copied));
+  return text;
+}
+
+bool SetText(HWND window, const std::string& text) {
+  LRESULT ok = 0;
+  return window && Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &ok) && ok;
+}
+
+std::string ClassName(HWND window) {
+  char name[256] = "";
+  GetClassNameA(window, name, sizeof name);
+  return name;
+}
+
+int CheckState(HWND button) {
+  LRESULT state = 0;
+  return button && Send(button, BM_GETCHECK, 0, 0, &state) ? static_cast<int>(state) : -1;
+}
+
+void PostClick(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
+
+void PostKey(HWND window, WORD virtualKey) {
+  const LPARAM scanCode = static_cast<LPARAM>(MapVirtualKeyA(virtualKey, MAPVK_VK_TO_VSC)) << 16;
+  PostMessageA(window, WM_KEYDOWN, virtualKey, scanCode | 1);
+  PostMessageA(window, WM_KEYUP, virtualKey, scanCode | 1 | 0xC0000000);
+}
+
+void Dismiss(const MessageBoxInfo& box) {
+  for (HWND child = GetWindow(box.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+    if (ClassName(child) == "Button") {
+      PostClick(child);
+      return;
+    }
+  }
+  PostMessageA(box.window, WM_COMMAND, IDCANCEL, 0);
+}
+
+App::App(const Libraries& libraries) : libraries_(libraries), runFolder_(NewRunFolder()) {
+  programFolder_ = runFolder_ / "program";
+  workingDirectory_ = libraries.inWorkingDirectory ? runFolder_ / "work" : programFolder_;
+  fs::create_directories(programFolder_);
+  fs::create_directories(workingDirectory_);
+  const fs::path bin = BinFolder();
+  if (fs::exists(bin / "va_vazu.exe")) CopyInto(bin / "va_vazu.exe", programFolder_);
+  if (!libraries.comms.empty()) CopyInto(bin / "standins" / libraries.comms / "hvcomms.dll", librariesFolder());
+  if (!libraries.hook.empty()) CopyInto(bin / "standins" / libraries.hook / "HVHook.dll", librariesFolder());
+}
+
+App::~App() {
+  if (process_.hProcess) {
+    if (Running()) {
+      TerminateProcess(process_.hProcess, 255);
+      WaitForSingleObject(process_.hProcess, kWaitMs);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+  if (::testing::Test::HasFailure()) {
+    std::printf("Files of the failed run kept in %s\n", runFolder_.string().c_str());
+  } else {
+    std::error_code error;
+    fs::remove_all(runFolder_, error);
+  }
+}
+
+const fs::path& App::librariesFolder() const {
+  return libraries_.inWorkingDirectory ? workingDirectory_ : programFolder_;
+}
+
+void App::WriteScript(const std::string& content) const {
+  std::ofstream(librariesFolder() / "standin.ini", std::ios::binary | std::ios::trunc) << content;
+}
+
+Trace App::ReadTrace() const { return Trace::Load(librariesFolder() / "trace.log"); }
+
+bool App::Start() {
+  const fs::path exe = programFolder_ / "va_vazu.exe";
+  if (!fs::exists(exe)) {
+    ADD_FAILURE() << "va_vazu.exe is not built: it is expected in " << BinFolder().string();
+    return false;
+  }
+  std::string commandLine = "\"" + exe.string() + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  if (!CreateProcessA(exe.string().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      workingDirectory_.string().c_str(), &startup, &process_)) {
+    ADD_FAILURE() << "CreateProcess failed with error " << GetLastError();
+    process_ = PROCESS_INFORMATION{};
+    return false;
+  }
+  return true;
+}
+
+HWND App::WaitForDialog(DWORD timeoutMs) {
+  WaitUntil(
+      [&] {
+        for (HWND window : TopLevelWindowsOf(process_.dwProcessId)) {
+          if (IsWindowVisible(window) && WindowText(window) == kDialogTitle) {
+            dialog_ = window;
+            return true;
+          }
+        }
+        return !Running();
+      },
+      timeoutMs);
+  if (!dialog_) {
+    std::optional<MessageBoxInfo> box = FindMessageBox();
+    ADD_FAILURE() << "the dialog \"" << kDialogTitle << "\" did not appear"
+                  << (Running() ? "" : " (the program has ended)")
+                  << (box ? " - a message box says: " + box->text : std::string());
+  }
+  return dialog_;
+}
+
+HWND App::Control(int id) const { return dialog_ ? GetDlgItem(dialog_, id) : nullptr; }
+
+void App::PressKey(int id, WORD virtualKey) const {
+  HWND target = dialog_;
+  if (id != 0) {
+    target = Control(id);
+    Send(dialog_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
+  } else if (HWND focus = FocusedWindow()) {
+    target = focus;
+  }
+  PostKey(target, virtualKey);
+}
+
+HWND App::FocusedWindow() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  return GetGUIThreadInfo(process_.dwThreadId, &info) ? info.hwndFocus : nullptr;
+}
+
+std::optional<MessageBoxInfo> App::FindMessageBox() const {
+  for (HWND window : TopLevelWindowsOf(process_.dwProcessId)) {
+    if (window == dialog_ || !IsWindowVisible(window) || ClassName(window) != "#32770") continue;
+    // The main dialog has static labels with the same id as a message box's text; its edit boxes tell it apart.
+    HWND text = GetDlgItem(window, kMessageBoxTextId);
+    if (!text || GetDlgItem(window, IDC_LINE_TEXT)) continue;
+    MessageBoxInfo box;
+    box.window = window;
+    box.caption = WindowText(window);
+    box.text = WindowText(text);
+    HWND icon = IconControlOf(window);
+    if (icon) {
+      // The box may not be painted yet when it has just appeared.
+      WaitUntil([&] { return (box.icon = RecogniseIcon(icon)) != Icon::Unknown; }, 1000);
+    }
+    return box;
+  }
+  return std::nullopt;
+}
+
+std::optional<MessageBoxInfo> App::WaitForMessageBox(DWORD timeoutMs) const {
+  std::optional<MessageBoxInfo> box;
+  WaitUntil([&] { return (box = FindMessageBox()).has_value() || !Running(); }, timeoutMs);
+  return box;
+}
+
+bool App::Running() const {
+  return process_.hProcess && WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+std::optional<DWORD> App::WaitForExit(DWORD timeoutMs) const {
+  if (!process_.hProcess || WaitForSingleObject(process_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+    return std::nullopt;
+  }
+  DWORD code = 0;
+  GetExitCodeProcess(process_.hProcess, &code);
+  return code;
+}
+
+}  // namespace e2e

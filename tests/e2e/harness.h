@@ -1,0 +1,120 @@
+// Drives the real va_vazu.exe from outside, as a user would: starts it in a fresh folder with chosen stand-in
+// libraries, finds its dialog and message boxes, types, clicks, presses keys and reads what it shows, and
+// reads what the stand-ins recorded. Every wait is bounded, and the process is ended with the App object, so
+// a failing test never hangs.
+#pragma once
+
+#include <windows.h>
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+#include "trace.h"
+
+namespace e2e {
+
+// How long any single wait lasts before the test gives up: ample for Wine on a busy machine, where the real
+// steps take milliseconds.
+constexpr DWORD kWaitMs = 5000;
+
+inline constexpr char kDialogTitle[] = "Holvane Demo App";
+
+// The folder of the running test program: the build's bin/, which holds va_vazu.exe and standins/.
+std::filesystem::path BinFolder();
+// A new empty folder for one test's files, under the temporary folder.
+std::filesystem::path NewRunFolder();
+
+// Which stand-in libraries the program finds. A variant names a folder under bin/standins/ ("full",
+// "no_HookOn", ...); an empty variant leaves that library out.
+struct Libraries {
+  std::string comms = "full";
+  std::string hook = "full";
+  // Put them into the program's working directory (a folder of their own) instead of beside the program.
+  bool inWorkingDirectory = false;
+};
+
+enum class Icon { None, Error, Warning, Information, Question, Unknown };
+const char* ToString(Icon icon);
+
+struct MessageBoxInfo {
+  HWND window = nullptr;
+  std::string caption;
+  std::string text;
+  Icon icon = Icon::None;
+};
+
+// Window operations that work on windows of another process. Sent messages time out rather than block.
+std::string WindowText(HWND window);
+bool SetText(HWND window, const std::string& text);
+std::string ClassName(HWND window);
+// BM_GETCHECK, or -1 when the control does not answer.
+int CheckState(HWND button);
+// Posted, not sent: a click whose handler opens a message box would block a sent one until it is dismissed.
+void PostClick(HWND button);
+void PostKey(HWND window, WORD virtualKey);
+// Dismisses a message box with its first button.
+void Dismiss(const MessageBoxInfo& box);
+
+class App {
+ public:
+  explicit App(const Libraries& libraries = Libraries());
+  ~App();
+  App(const App&) = delete;
+  App& operator=(const App&) = delete;
+
+  const std::filesystem::path& programFolder() const { return programFolder_; }
+  const std::filesystem::path& workingDirectory() const { return workingDirectory_; }
+  // Where the stand-ins are, and so their trace.log and standin.ini.
+  const std::filesystem::path& librariesFolder() const;
+
+  // Writes standin.ini, which the stand-ins read on every call.
+  void WriteScript(const std::string& content) const;
+  Trace ReadTrace() const;
+
+  // Starts the program; records a test failure and returns false when it cannot.
+  bool Start();
+  // Waits until the main dialog of this process is visible; null (and a test failure) when it does not come.
+  HWND WaitForDialog(DWORD timeoutMs = kWaitMs);
+  HWND dialog() const { return dialog_; }
+
+  HWND Control(int id) const;
+  std::string Text(int id) const { return WindowText(Control(id)); }
+  bool SetText(int id, const std::string& text) const { return e2e::SetText(Control(id), text); }
+  int CheckState(int id) const { return e2e::CheckState(Control(id)); }
+  void Click(int id) const { PostClick(Control(id)); }
+  // Moves the focus to control `id` (0: leave it where it is) and presses the key there.
+  void PressKey(int id, WORD virtualKey) const;
+  // The window that has the keyboard focus in the program's user-interface thread.
+  HWND FocusedWindow() const;
+
+  // A message box of this process other than the main dialog, found by process rather than owner: one shown
+  // during start-up belongs to the dialog before it is visible.
+  std::optional<MessageBoxInfo> FindMessageBox() const;
+  std::optional<MessageBoxInfo> WaitForMessageBox(DWORD timeoutMs = kWaitMs) const;
+
+  bool Running() const;
+  // The exit code once the process has ended within the wait.
+  std::optional<DWORD> WaitForExit(DWORD timeoutMs = kWaitMs) const;
+
+ private:
+  Libraries libraries_;
+  std::filesystem::path runFolder_;
+  std::filesystem::path programFolder_;
+  std::filesystem::path workingDirectory_;
+  PROCESS_INFORMATION process_{};
+  HWND dialog_ = nullptr;
+};
+
+// Polls `done` until it holds or the time is up.
+template <class Predicate>
+bool WaitUntil(Predicate done, DWORD timeoutMs = kWaitMs) {
+  const ULONGLONG end = GetTickCount64() + timeoutMs;
+  for (;;) {
+    if (done()) return true;
+    if (GetTickCount64() >= end) return false;
+    Sleep(5);
+  }
+}
+
+}  // namespace e2e
