@@ -19,15 +19,22 @@ trap va_stop_wine EXIT
 va_start_xvfb
 va_make_prefix
 
-# The stand-ins sit beside the program, where the program's library search finds them first.
-cp "$bin"/standins/full/*.dll "$bin/"
-
-cd "$bin"
+# A folder of its own with the program and the stand-ins beside it, where its library search finds them.
+run="$root/build/mingw/run"
+mkdir -p "$run"
+cp "$bin/va_vazu.exe" "$bin"/standins/full/*.dll "$run/"
+cd "$run"
 if [ "$headless" -eq 0 ]; then
   wine va_vazu.exe
 else
   wine va_vazu.exe &
-  sleep 3
-  import -window root "$root/build/mingw/va_vazu.png"
-  echo "Saved a screenshot to build/mingw/va_vazu.png"
+  window=""
+  for _ in $(seq 1 100); do
+    window=$(xwininfo -name "Holvane Demo App" 2>/dev/null | awk '/Window id:/ {print $4}' || true)
+    [ -n "$window" ] && break
+    sleep 0.1
+  done
+  sleep 1
+  import -window "${window:-root}" "$root/build/mingw/va_vazu.png"
+  echo "Saved a screenshot of the dialog to build/mingw/va_vazu.png"
 fi
