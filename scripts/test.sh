@@ -15,6 +15,7 @@ ctest --test-dir "$root/build/native" --output-on-failure
 cmake -S "$root" -B "$root/build/mingw" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" >/dev/null
 cmake --build "$root/build/mingw" -j "$jobs"
+cmake --build "$root/build/mingw" --target package >/dev/null
 
 VA_BUILD="$root/build/mingw"
 . "$root/scripts/wine-env.sh"
