@@ -7,7 +7,30 @@
 
 namespace {
 
-void WriteText(HWND control, const std::string& text) { ::SetWindowTextA(control, text.c_str()); }
+bool IsReadOnlyEdit(HWND control) {
+  return (::GetWindowLongA(control, GWL_STYLE) & ES_READONLY) != 0;
+}
+
+// Writes a field's text into its control, touching the control only as much as needed: a control that
+// already shows the text is left alone, and a read-only box whose text is the start of the field (a log
+// that grew) gets just the new end appended. Rewriting a long text would make the control lay out every
+// line again, on every write of the fields.
+void WriteText(HWND control, const std::string& text) {
+  const int currentLength = ::GetWindowTextLengthA(control);
+  if (currentLength >= 0 && static_cast<std::size_t>(currentLength) <= text.size()) {
+    const std::string current = GetWindowTextString(control);
+    if (current == text) return;
+    if (!current.empty() && IsReadOnlyEdit(control) && text.compare(0, current.size(), current) == 0) {
+      // The user cannot type into a read-only box, so lifting its typing limit changes nothing for
+      // them; it lets the appended text through past the default 32767 characters.
+      ::SendMessageA(control, EM_SETLIMITTEXT, 0, 0);
+      ::SendMessageA(control, EM_SETSEL, 0x7FFFFFFF, 0x7FFFFFFF);
+      ::SendMessageA(control, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str() + current.size()));
+      if (::GetWindowTextLengthA(control) == static_cast<int>(text.size())) return;
+    }
+  }
+  ::SetWindowTextA(control, text.c_str());
+}
 
 template <class Number>
 void ExchangeNumber(CDataExchange* exchange, int id, Number& value, std::uint32_t maximum, const char* message) {
@@ -61,7 +84,7 @@ void DDX_Check(CDataExchange* exchange, int id, int& value) {
   HWND control = exchange->Control(id);
   if (exchange->m_bSaveAndValidate) {
     value = static_cast<int>(::SendMessageA(control, BM_GETCHECK, 0, 0));
-  } else {
+  } else if (::SendMessageA(control, BM_GETCHECK, 0, 0) != value) {
     ::SendMessageA(control, BM_SETCHECK, static_cast<WPARAM>(value), 0);
   }
 }
