@@ -1,5 +1,7 @@
 #include "core/field_rules.h"
 
+#include <iterator>
+
 namespace core {
 
 namespace {
@@ -26,6 +28,15 @@ std::optional<std::uint32_t> ParseUnsignedField(std::string_view text, std::uint
   return static_cast<std::uint32_t>(value);
 }
 
-std::string FormatUnsignedField(std::uint32_t value) { return std::to_string(value); }
+std::string FormatUnsignedField(std::uint32_t value) {
+  // By hand rather than through the C library's formatter, which would more than double the program's size.
+  char digits[10];
+  std::size_t count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  return std::string(std::make_reverse_iterator(digits + count), std::make_reverse_iterator(digits));
+}
 
 }  // namespace core

@@ -1,6 +1,6 @@
 #include "core/overlay_values.h"
 
-#include <cstdio>
+#include "core/field_rules.h"
 
 namespace core {
 
@@ -27,10 +27,19 @@ bool ShortenText(std::string& text, std::size_t limit, LeadBytePredicate isLeadB
   return true;
 }
 
+namespace {
+
+// "%i": a minus sign for negative values, then the decimal digits of the magnitude.
+std::string FormatSigned(std::int32_t value) {
+  const std::uint32_t magnitude =
+      value < 0 ? 0u - static_cast<std::uint32_t>(value) : static_cast<std::uint32_t>(value);
+  return (value < 0 ? "-" : "") + FormatUnsignedField(magnitude);
+}
+
+}  // namespace
+
 std::string FormatScreenSize(std::int32_t width, std::int32_t height) {
-  char buffer[32];  // two 32-bit numbers with signs: at most 11 + 3 + 11 characters and the terminator
-  std::snprintf(buffer, sizeof buffer, "%i x %i", static_cast<int>(width), static_cast<int>(height));
-  return buffer;
+  return FormatSigned(width) + " x " + FormatSigned(height);
 }
 
 }  // namespace core
