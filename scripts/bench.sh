@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Benchmarks va_vazu under Wine against a bare dialog made from the same template: start-up, peak working set,
+# size of the program, and the cost of the INSERT hotkey as the key log grows. Prints Markdown tables, also
+# saved to bench.md in the build folder. Not part of the tests: it takes a few minutes, and its figures depend
+# on the machine and on what else runs on it.
+#   VA_BENCH_BUILD  build folder (default build/bench; a Wine prefix of its own is made there)
+#   further arguments go to the driver: --runs N, --rounds N, --levels N,N,..., --fill-by-hotkeys N
+#   (bench/bench_driver.cpp says what each does)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/setup.sh"
+
+build="${VA_BENCH_BUILD:-$root/build/bench}"
+began=$(date +%s)
+
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
+  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" -DVA_VAZU_TESTS=OFF >/dev/null
+cmake --build "$build" -j "$(nproc)" --target va_vazu_bench >/dev/null
+
+VA_BUILD="$build"
+. "$root/scripts/wine-env.sh"
+trap va_stop_wine EXIT
+# Always an Xvfb of its own, even from a desktop session: the benchmark holds INSERT down and moves the focus,
+# and nothing else on the display should take either.
+unset DISPLAY
+va_start_xvfb
+va_make_prefix
+# A running wineserver, so that its start-up is not counted in the first measurement.
+wineboot >/dev/null 2>&1
+
+wine "$build/bin/va_vazu_bench.exe" "$@" | tee "$build/bench.md"
+echo
+echo "The benchmark took $(( $(date +%s) - began )) s, building included."
