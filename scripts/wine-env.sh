@@ -14,7 +14,7 @@ va_start_xvfb() {
   local n
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 1600x1024x24 -nolisten tcp >/dev/null 2>&1 &
     VA_XVFB_PID=$!
     export DISPLAY=":$n"
     local i

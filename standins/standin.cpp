@@ -154,8 +154,8 @@ Call& Call::Text(const char* key, const char* text) {
   return *this;
 }
 
-DWORD Call::Finish() {
-  DWORD result = static_cast<DWORD>(ScriptValue(entryPoint_, 1));
+DWORD Call::Finish(DWORD unscripted) {
+  DWORD result = static_cast<DWORD>(ScriptValue(entryPoint_, unscripted));
   Hex("ret", result);
   WriteLine(line_);
   return result;

@@ -36,7 +36,8 @@ std::int64_t ScriptValue(const char* key, std::int64_t fallback);
 std::string Escape(const char* text, std::size_t length);
 
 // One entry-point call being recorded: the arguments are added in the contract's order, then Finish()
-// appends the scripted result, writes the line and returns that result.
+// appends the result, writes the line and returns that result. The result is the script's entry for the entry
+// point, or `unscripted` when it has none.
 class Call {
  public:
   explicit Call(const char* entryPoint);
@@ -47,7 +48,7 @@ class Call {
   Call& Text(const char* key, const char* text);
   Call& Raw(const char* key, const std::string& value);
 
-  DWORD Finish();
+  DWORD Finish(DWORD unscripted = 1);
 
  private:
   const char* entryPoint_;

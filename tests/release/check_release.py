@@ -20,6 +20,7 @@ EXPECTED_ENTRIES = {
     "README.md",
     "standins/hvcomms.dll",
     "standins/HVHook.dll",
+    "standins/va_vazu_preview.exe",
     "standins/README.txt",
 }
 # DLLs that every Windows installation has in its system folder.
