@@ -6,6 +6,9 @@
 // unless the script sets a result, and for HVSI_GetScreenSize the size written unless the script sets one. The
 // trace line then says what the preview answered ("preview=..."). Without a preview nothing is sent and the
 // calls behave and are recorded as before.
+//
+// The script can make any entry point slow or show a message box of its own (standin.h); that happens first,
+// so the arguments are read and recorded as they are when the call goes on.
 #include "contract_check.h"
 #include "overlay/overlay_api.h"
 #include "preview/protocol.h"
@@ -23,6 +26,8 @@ namespace {
 // How long one call waits for the preview. It answers within a frame; one that is hung or stopped costs the
 // program no more than this per call.
 constexpr UINT kPreviewTimeoutMs = 500;
+
+constexpr char kLibraryName[] = "hvcomms.dll";
 
 constexpr std::int32_t kDefaultScreenWidth = 800;
 constexpr std::int32_t kDefaultScreenHeight = 600;
@@ -110,6 +115,7 @@ extern "C" {
 
 DWORD WINAPI HVSL_SetTextLineData(word x, word y, const char* text, std::uint32_t argb, bool8 blackBackground,
                                   std::uint8_t size, bool8 bold, bool8 monospace) {
+  standin::Misbehave(kLibraryName, "HVSL_SetTextLineData");
   const PreviewReply reply = SendToPreview(
       Text(preview::Command::SetLine, x, y, text, argb, blackBackground, size, bold, monospace));
   standin::Call call("HVSL_SetTextLineData");
@@ -125,6 +131,7 @@ DWORD WINAPI HVSL_SetTextLineData(word x, word y, const char* text, std::uint32_
 }
 
 DWORD WINAPI HVSL_ShowText(bool8 show) {
+  standin::Misbehave(kLibraryName, "HVSL_ShowText");
   const PreviewReply reply = SendToPreview(Show(preview::Command::ShowLine, show != 0));
   standin::Call call("HVSL_ShowText");
   call.Unsigned("show", show);
@@ -133,6 +140,7 @@ DWORD WINAPI HVSL_ShowText(bool8 show) {
 
 DWORD WINAPI HVML_SetTextMultilineData(word x, word y, const char* text, std::uint32_t argb, bool8 blackBackground,
                                        std::uint8_t fontSize, bool8 bold, word width, word height, bool8 monospace) {
+  standin::Misbehave(kLibraryName, "HVML_SetTextMultilineData");
   preview::Message message =
       Text(preview::Command::SetBlock, x, y, text, argb, blackBackground, fontSize, bold, monospace);
   message.width = width;
@@ -153,6 +161,7 @@ DWORD WINAPI HVML_SetTextMultilineData(word x, word y, const char* text, std::ui
 }
 
 DWORD WINAPI HVML_ShowText(bool8 show) {
+  standin::Misbehave(kLibraryName, "HVML_ShowText");
   const PreviewReply reply = SendToPreview(Show(preview::Command::ShowBlock, show != 0));
   standin::Call call("HVML_ShowText");
   call.Unsigned("show", show);
@@ -160,6 +169,7 @@ DWORD WINAPI HVML_ShowText(bool8 show) {
 }
 
 DWORD WINAPI HVPIC_LoadNewPicture(const char* path) {
+  standin::Misbehave(kLibraryName, "HVPIC_LoadNewPicture");
   preview::Message message;
   message.command = preview::Command::LoadPicture;
   message.text = FullPath(path);
@@ -170,6 +180,7 @@ DWORD WINAPI HVPIC_LoadNewPicture(const char* path) {
 }
 
 DWORD WINAPI HVPIC_ShowPicturePos(std::uint32_t show, std::int32_t x, std::int32_t y) {
+  standin::Misbehave(kLibraryName, "HVPIC_ShowPicturePos");
   preview::Message message = Show(preview::Command::ShowPicture, show != 0);
   message.x = x;
   message.y = y;
@@ -182,6 +193,7 @@ DWORD WINAPI HVPIC_ShowPicturePos(std::uint32_t show, std::int32_t x, std::int32
 // Writes the preview's screen size, or 800 x 600 without a preview; a scripted width or height takes the place
 // of either, and the script can say to write nothing. The line tells what was written and what the preview said.
 DWORD WINAPI HVSI_GetScreenSize(std::int32_t* width, std::int32_t* height) {
+  standin::Misbehave(kLibraryName, "HVSI_GetScreenSize");
   preview::Message question;
   question.command = preview::Command::ScreenSize;
   const PreviewReply reply = SendToPreview(question);
@@ -210,6 +222,7 @@ DWORD WINAPI HVSI_GetScreenSize(std::int32_t* width, std::int32_t* height) {
 }
 
 DWORD WINAPI HVSI_ShowFPS(std::uint32_t show) {
+  standin::Misbehave(kLibraryName, "HVSI_ShowFPS");
   const PreviewReply reply = SendToPreview(Show(preview::Command::ShowFps, show != 0));
   standin::Call call("HVSI_ShowFPS");
   call.Unsigned("show", show);
@@ -217,7 +230,7 @@ DWORD WINAPI HVSI_ShowFPS(std::uint32_t show) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
-  standin::OnDllMain(module, "hvcomms.dll", reason, reserved);
+  standin::OnDllMain(module, kLibraryName, reason, reserved);
   return TRUE;
 }
 

@@ -102,6 +102,15 @@ std::int64_t ScriptValue(const char* key, std::int64_t fallback) {
   return fallback;
 }
 
+void Misbehave(const char* libraryName, const char* entryPoint) {
+  const std::string name(entryPoint);
+  const std::int64_t delay = ScriptValue((name + "_delay_ms").c_str(), 0);
+  if (delay > 0) Sleep(static_cast<DWORD>(delay));
+  if (ScriptValue((name + "_message_box").c_str(), 0) != 0) {
+    MessageBoxA(nullptr, (name + " is being called.").c_str(), libraryName, MB_OK | MB_ICONINFORMATION);
+  }
+}
+
 std::string Escape(const char* text, std::size_t length) {
   std::string out;
   for (std::size_t i = 0; i < length; ++i) {

@@ -15,6 +15,10 @@
 //   screen_width=<n>           what HVSI_GetScreenSize writes as the width (default 800)
 //   screen_height=<n>          ... and as the height (default 600)
 //   screen_size_written=0      HVSI_GetScreenSize writes nothing (default 1)
+// A communication-library entry point can also be made to misbehave, as a faulty library would, before it
+// reads any of its arguments (see Misbehave):
+//   <EntryPoint>_delay_ms=<n>  the call takes n milliseconds more, handling no messages meanwhile
+//   <EntryPoint>_message_box=1 the call shows a message box of its own and returns once it is dismissed
 #pragma once
 
 #include <windows.h>
@@ -31,6 +35,12 @@ void OnDllMain(HINSTANCE module, const char* libraryName, DWORD reason, LPVOID r
 
 // A numeric value of the script, or the fallback when the file or the key is absent or unreadable.
 std::int64_t ScriptValue(const char* key, std::int64_t fallback);
+
+// Runs the misbehaviour the script asks of this entry point, if any: first the delay (Sleep, so the caller's
+// thread handles nothing meanwhile), then a message box without an owner, captioned with the library's name and
+// saying "<entryPoint> is being called.", whose modal loop keeps dispatching the caller's messages. Called at the
+// start of an entry point, so the arguments are read only after it, as a library would that uses them late.
+void Misbehave(const char* libraryName, const char* entryPoint);
 
 // The text as it appears in the trace, without the quotes.
 std::string Escape(const char* text, std::size_t length);

@@ -228,7 +228,8 @@ void Dismiss(const MessageBoxInfo& box) {
 
 App::App(const Libraries& libraries) : libraries_(libraries), runFolder_(NewRunFolder()) {
   programFolder_ = runFolder_ / "program";
-  workingDirectory_ = libraries.inWorkingDirectory ? runFolder_ / "work" : programFolder_;
+  workingDirectory_ =
+      libraries.inWorkingDirectory || libraries.separateWorkingDirectory ? runFolder_ / "work" : programFolder_;
   fs::create_directories(programFolder_);
   fs::create_directories(workingDirectory_);
   const fs::path bin = BinFolder();

@@ -32,6 +32,9 @@ struct Libraries {
   std::string hook = "full";
   // Put them into the program's working directory (a folder of their own) instead of beside the program.
   bool inWorkingDirectory = false;
+  // Start the program in an empty folder of its own even when the libraries are beside it, so that a test can
+  // plant files in its working directory.
+  bool separateWorkingDirectory = false;
 };
 
 enum class Icon { None, Error, Warning, Information, Question, Unknown };
