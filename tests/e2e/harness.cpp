@@ -8,6 +8,7 @@
 #include <fstream>
 #include <vector>
 
+#include "overlay/hotkey_message.h"
 #include "res/resource.h"
 
 namespace fs = std::filesystem;
@@ -18,9 +19,15 @@ namespace {
 constexpr UINT kSendTimeoutMs = 2000;
 constexpr int kMessageBoxTextId = 0xFFFF;
 
-bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result = nullptr) {
+// Wine copies a text across processes and the edit control lays it out: about a second per megabyte on a
+// busy machine (a multiline box wraps it too, several seconds), so a long text gets a millisecond per 50
+// bytes on top of the usual wait.
+UINT TextTimeoutMs(std::size_t length) { return kSendTimeoutMs + static_cast<UINT>(length / 50); }
+
+bool Send(HWND window, UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result = nullptr,
+          UINT timeoutMs = kSendTimeoutMs) {
   DWORD_PTR answer = 0;
-  if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kSendTimeoutMs, &answer)) {
+  if (!SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, timeoutMs, &answer)) {
     return false;
   }
   if (result) *result = static_cast<LRESULT>(answer);
@@ -187,14 +194,19 @@ std::string WindowText(HWND window) {
   if (!window || !Send(window, WM_GETTEXTLENGTH, 0, 0, &length) || length < 0) return "<no window>";
   std::string text(static_cast<std::size_t>(length) + 1, '\0');
   LRESULT copied = 0;
-  if (!Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), &copied)) return "<no answer>";
+  if (!Send(window, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0]), &copied,
+            TextTimeoutMs(text.size()))) {
+    return "<no answer>";
+  }
   text.resize(static_cast<std::size_t>(copied));
   return text;
 }
 
 bool SetText(HWND window, const std::string& text) {
   LRESULT ok = 0;
-  return window && Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &ok) && ok;
+  return window && Send(window, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), &ok,
+                        TextTimeoutMs(text.size())) &&
+         ok;
 }
 
 std::string ClassName(HWND window) {
@@ -206,6 +218,10 @@ std::string ClassName(HWND window) {
 int CheckState(HWND button) {
   LRESULT state = 0;
   return button && Send(button, BM_GETCHECK, 0, 0, &state) ? static_cast<int>(state) : -1;
+}
+
+bool SetCheck(HWND button, int state) {
+  return button && Send(button, BM_SETCHECK, static_cast<WPARAM>(state), 0);
 }
 
 void PostClick(HWND button) { PostMessageA(button, BM_CLICK, 0, 0); }
@@ -265,6 +281,12 @@ void App::WriteScript(const std::string& content) const {
 
 Trace App::ReadTrace() const { return Trace::Load(librariesFolder() / "trace.log"); }
 
+Trace App::WaitForEvents(const std::string& name, int count, DWORD timeoutMs) const {
+  Trace trace;
+  WaitUntil([&] { return (trace = ReadTrace()).Count(name) >= count || !Running(); }, timeoutMs);
+  return trace;
+}
+
 bool App::Start() {
   const fs::path exe = programFolder_ / "va_vazu.exe";
   if (!fs::exists(exe)) {
@@ -305,6 +327,13 @@ HWND App::WaitForDialog(DWORD timeoutMs) {
 }
 
 HWND App::Control(int id) const { return dialog_ ? GetDlgItem(dialog_, id) : nullptr; }
+
+bool App::ClickAndWait(int id) const {
+  HWND button = Control(id);
+  return button && Send(button, BM_CLICK, 0, 0);
+}
+
+void App::PostHotkey(WPARAM virtualKey) const { PostMessageA(dialog_, WM_HOOKKEY, virtualKey, 0); }
 
 void App::PressKey(int id, WORD virtualKey) const {
   HWND target = dialog_;

@@ -53,6 +53,8 @@ bool SetText(HWND window, const std::string& text);
 std::string ClassName(HWND window);
 // BM_GETCHECK, or -1 when the control does not answer.
 int CheckState(HWND button);
+// BM_SETCHECK: sets the state without a click, so an automatic radio button leaves its partners alone.
+bool SetCheck(HWND button, int state);
 // Posted, not sent: a click whose handler opens a message box would block a sent one until it is dismissed.
 void PostClick(HWND button);
 void PostKey(HWND window, WORD virtualKey);
@@ -74,6 +76,8 @@ class App {
   // Writes standin.ini, which the stand-ins read on every call.
   void WriteScript(const std::string& content) const;
   Trace ReadTrace() const;
+  // The trace once it holds at least `count` events named `name`; the last one read when the time is up.
+  Trace WaitForEvents(const std::string& name, int count, DWORD timeoutMs = kWaitMs) const;
 
   // Starts the program; records a test failure and returns false when it cannot.
   bool Start();
@@ -85,7 +89,14 @@ class App {
   std::string Text(int id) const { return WindowText(Control(id)); }
   bool SetText(int id, const std::string& text) const { return e2e::SetText(Control(id), text); }
   int CheckState(int id) const { return e2e::CheckState(Control(id)); }
+  bool SetCheck(int id, int state) const { return e2e::SetCheck(Control(id), state); }
   void Click(int id) const { PostClick(Control(id)); }
+  // Sends the click and returns once its handler has: true then, false when the handler has not returned
+  // within the wait (it shows a message box, or hangs). For commands that must not show a box; it also
+  // orders the click before anything posted afterwards.
+  bool ClickAndWait(int id) const;
+  // Delivers a key report as the hook library does: the hotkey message 0x1400, posted, with the key's code.
+  void PostHotkey(WPARAM virtualKey) const;
   // Moves the focus to control `id` (0: leave it where it is) and presses the key there.
   void PressKey(int id, WORD virtualKey) const;
   // The window that has the keyboard focus in the program's user-interface thread.
