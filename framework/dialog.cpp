@@ -46,6 +46,7 @@ INT_PTR CDialog::DoModal() {
 
   bool quit = false;
   WPARAM quitCode = 0;
+  int failuresInARow = 0;
   while (!m_modalEnded) {
     MSG msg;
     const BOOL got = ::GetMessageA(&msg, nullptr, 0, 0);
@@ -54,7 +55,14 @@ INT_PTR CDialog::DoModal() {
       quitCode = msg.wParam;
       break;
     }
-    if (got == -1) break;
+    // A message that could not be fetched (Wine fails this way on a text of several megabytes sent from
+    // another process) is dropped, not taken as the end of the dialog. Only a queue that keeps failing
+    // ends it, rather than spinning.
+    if (got == -1) {
+      if (++failuresInARow == 100) break;
+      continue;
+    }
+    failuresInARow = 0;
     if (!::IsDialogMessageA(m_hWnd, &msg)) {
       ::TranslateMessage(&msg);
       ::DispatchMessageA(&msg);

@@ -123,3 +123,29 @@ TEST(Closing, EnterInMultilineTextAddsALine) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// A text far too large for Wine to carry into another process makes the program's message fetch fail. That
+// failed fetch must not be taken for the end of the dialog: the program stays open and closes as usual.
+TEST(ClosingNot, OnAMessageTooLargeToFetch) {
+  App app;
+  ASSERT_TRUE(app.Start());
+  ASSERT_TRUE(app.WaitForDialog());
+  DWORD_PTR ignored = 0;
+  const std::string huge(3u << 20, 'x');
+  SendMessageTimeoutA(app.Control(IDC_LINE_TEXT), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(huge.c_str()),
+                      SMTO_ABORTIFHUNG, 3000, &ignored);
+  EXPECT_TRUE(app.Running());
+  EXPECT_FALSE(app.WaitForExit(500).has_value()) << "the dialog ended on its own";
+  EXPECT_TRUE(app.SetText(IDC_MULTI_X, "7"));
+  app.Click(IDOK);
+  const std::optional<DWORD> exitCode = app.WaitForExit();
+  ASSERT_TRUE(exitCode.has_value());
+  EXPECT_EQ(*exitCode, 0u);
+  EXPECT_EQ(app.ReadTrace().Outline(), StartupThenTeardown());
+}
+
+}  // namespace
+}  // namespace e2e
