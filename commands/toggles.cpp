@@ -1,4 +1,6 @@
 // The three overlay visibility toggles, run by the hotkeys and, for the two texts, once at start-up.
+#include <string>
+
 #include "app/demo_dlg.h"
 #include "res/resource.h"
 
@@ -29,7 +31,10 @@ void CDemoDlg::TogglePicture() {
   if (g_pictureShown) {
     // Takes over every pending edit, so the picture comes from the path in the box at this moment.
     UpdateData(TRUE);
-    m_entryPoints.HVPIC_LoadNewPicture(m_strPicturePath.c_str());
+    // The library gets a path of its own: a message box it shows runs a modal loop in which "Set" or another
+    // END can replace the field while the library may still read what it was given.
+    const std::string path = m_strPicturePath;
+    m_entryPoints.HVPIC_LoadNewPicture(path.c_str());
     m_entryPoints.HVPIC_ShowPicturePos(1, 10, 10);
   } else {
     m_entryPoints.HVPIC_ShowPicturePos(0, 0, 0);
