@@ -12,6 +12,8 @@ cmake -S "$root" -B "$root/build/native" -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_CO
 cmake --build "$root/build/native" -j "$jobs"
 ctest --test-dir "$root/build/native" --output-on-failure
 
+"$root/scripts/check-clang.sh"
+
 cmake -S "$root" -B "$root/build/mingw" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" >/dev/null
 cmake --build "$root/build/mingw" -j "$jobs"
