@@ -41,36 +41,11 @@ std::wstring WideText(HWND window) {
   return text;
 }
 
-struct WindowSearch {
-  DWORD pid;
-  HWND exclude;
-  HWND found;
-};
-
-BOOL CALLBACK FindOtherDialog(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<WindowSearch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  if (pid != search->pid || window == search->exclude || !IsWindowVisible(window) || ClassName(window) != "#32770") {
-    return TRUE;
-  }
-  search->found = window;
-  return FALSE;
-}
-
-// A visible dialog of the program other than the main dialog: the About box once it is open.
-HWND FindAboutBox(HWND dialog) {
-  WindowSearch search{0, dialog, nullptr};
-  GetWindowThreadProcessId(dialog, &search.pid);
-  EnumWindows(FindOtherDialog, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 HWND OpenAboutBox(const App& app, WPARAM command = IDM_ABOUT) {
   // Posted: the handler runs the About box modally and returns only when it is closed.
   PostMessageA(app.dialog(), WM_SYSCOMMAND, command, 0);
   HWND about = nullptr;
-  WaitUntil([&] { return (about = FindAboutBox(app.dialog())) != nullptr || !app.Running(); });
+  WaitUntil([&] { return (about = app.FindBox()) != nullptr || !app.Running(); });
   return about;
 }
 

@@ -195,28 +195,6 @@ std::string Describe(const MessageBoxInfo& box, Icon expectedIcon, const std::st
   return text;
 }
 
-struct BoxSearch {
-  DWORD pid;
-  HWND dialog;
-  std::vector<HWND> found;
-};
-
-BOOL CALLBACK CollectBox(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<BoxSearch*>(param);
-  DWORD pid = 0;
-  GetWindowThreadProcessId(window, &pid);
-  if (pid == search->pid && window != search->dialog && IsWindowVisible(window)) search->found.push_back(window);
-  return TRUE;
-}
-
-// The visible windows of the program other than its dialog, topmost first: message boxes, the About box.
-std::vector<HWND> OpenBoxes(const App& app) {
-  BoxSearch search{0, app.dialog(), {}};
-  GetWindowThreadProcessId(app.dialog(), &search.pid);
-  EnumWindows(CollectBox, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 // Whether the whole text of an edit box is selected. EM_GETSEL's answer holds only 16 bits per position, so
 // the positions are asked for through its two pointers, which the system carries across processes.
 bool AllSelected(HWND control) {
@@ -711,7 +689,7 @@ TEST_F(HardeningInput, TextTooLongToCarry) {
 std::optional<MessageBoxInfo> NewMessageBox(const App& app, HWND open) {
   std::optional<MessageBoxInfo> box = app.FindMessageBox();
   if (!box || box->window != open) return box;
-  for (HWND window : OpenBoxes(app)) {
+  for (HWND window : app.OpenBoxes()) {
     if (window != open) return MessageBoxInfo{window, WindowText(window), WindowText(GetDlgItem(window, 0xFFFF)),
                                               Icon::Unknown};
   }
@@ -1098,7 +1076,7 @@ std::vector<State> States() {
        [](const App& app) {
          PostMessageA(app.dialog(), WM_SYSCOMMAND, IDM_ABOUT, 0);
          return WaitUntil([&] {
-           const std::vector<HWND> boxes = OpenBoxes(app);
+           const std::vector<HWND> boxes = app.OpenBoxes();
            return !boxes.empty() && WindowText(boxes.front()) == kAboutTitle;
          });
        },
@@ -1138,7 +1116,7 @@ void Act(const App& app, Action action) {
 
 // What happens after the action: at once, after what was open has been dismissed, and after Escape.
 std::string ObserveEnding(const App& app, const State& state, Action action) {
-  const std::vector<HWND> open = OpenBoxes(app);
+  const std::vector<HWND> open = app.OpenBoxes();
   Act(app, action);
   // Flush returns once the action has been handled, or, when it ended the dialog's loop, once the program has
   // ended; the short wait is for the last moments of its exit.
@@ -1148,7 +1126,7 @@ std::string ObserveEnding(const App& app, const State& state, Action action) {
   if (code) return (what == "call" ? "ends once the call has returned (" : "ends at once (") + Ending(app, code) + ")";
 
   std::string observed;
-  std::vector<HWND> now = OpenBoxes(app);
+  std::vector<HWND> now = app.OpenBoxes();
   const bool stillOpen = !open.empty() && std::find(now.begin(), now.end(), open.front()) != now.end();
   if (what == "call") {
     observed = "the dialog stays";
@@ -1163,7 +1141,7 @@ std::string ObserveEnding(const App& app, const State& state, Action action) {
   }
   // Dismiss whatever is open, newest first, then see whether the program ends.
   if (!now.empty()) {
-    for (int round = 0; round < 5 && !(now = OpenBoxes(app)).empty(); ++round) {
+    for (int round = 0; round < 5 && !(now = app.OpenBoxes()).empty(); ++round) {
       for (HWND child = GetWindow(now.front(), GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
         if (ClassName(child) == "Button") {
           PostClick(child);

@@ -352,9 +352,24 @@ HWND App::FocusedWindow() const {
   return GetGUIThreadInfo(process_.dwThreadId, &info) ? info.hwndFocus : nullptr;
 }
 
-std::optional<MessageBoxInfo> App::FindMessageBox() const {
+std::vector<HWND> App::OpenBoxes() const {
+  std::vector<HWND> boxes;
   for (HWND window : TopLevelWindowsOf(process_.dwProcessId)) {
-    if (window == dialog_ || !IsWindowVisible(window) || ClassName(window) != "#32770") continue;
+    if (window != dialog_ && IsWindowVisible(window)) boxes.push_back(window);
+  }
+  return boxes;
+}
+
+HWND App::FindBox() const {
+  for (HWND window : OpenBoxes()) {
+    if (ClassName(window) == "#32770") return window;
+  }
+  return nullptr;
+}
+
+std::optional<MessageBoxInfo> App::FindMessageBox() const {
+  for (HWND window : OpenBoxes()) {
+    if (ClassName(window) != "#32770") continue;
     // The main dialog has static labels with the same id as a message box's text; its edit boxes tell it apart.
     HWND text = GetDlgItem(window, kMessageBoxTextId);
     if (!text || GetDlgItem(window, IDC_LINE_TEXT)) continue;

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "trace.h"
 
@@ -105,6 +106,11 @@ class App {
   // A message box of this process other than the main dialog, found by process rather than owner: one shown
   // during start-up belongs to the dialog before it is visible.
   std::optional<MessageBoxInfo> FindMessageBox() const;
+  // The visible top-level windows of this process other than the main dialog, topmost first: message boxes,
+  // the About box, a library's own box.
+  std::vector<HWND> OpenBoxes() const;
+  // The topmost of them that is a dialog-class window (a message box or the About box); null when none is open.
+  HWND FindBox() const;
   std::optional<MessageBoxInfo> WaitForMessageBox(DWORD timeoutMs = kWaitMs) const;
 
   bool Running() const;

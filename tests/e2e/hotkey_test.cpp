@@ -516,32 +516,6 @@ struct BoxCase {
 
 void PrintTo(const BoxCase& c, std::ostream* out) { *out << c.name; }
 
-struct BoxSearch {
-  DWORD process;
-  HWND dialog;
-  HWND found;
-};
-
-BOOL CALLBACK FindBoxOf(HWND window, LPARAM param) {
-  auto* search = reinterpret_cast<BoxSearch*>(param);
-  DWORD process = 0;
-  GetWindowThreadProcessId(window, &process);
-  if (process != search->process || window == search->dialog || !IsWindowVisible(window) ||
-      ClassName(window) != "#32770") {
-    return TRUE;
-  }
-  search->found = window;
-  return FALSE;
-}
-
-// A visible dialog-class window of the program other than its main dialog: a message box or the About box.
-HWND FindBox(const App& app) {
-  BoxSearch search{0, app.dialog(), nullptr};
-  GetWindowThreadProcessId(app.dialog(), &search.process);
-  EnumWindows(FindBoxOf, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 class HotkeyDuringBox : public HotkeyFixture, public ::testing::TestWithParam<BoxCase> {};
 
 // The box runs a loop of its own while its handler waits; hotkeys are handled in it, whether the box or
@@ -552,7 +526,7 @@ TEST_P(HotkeyDuringBox, IsHandledAndTheBoxStaysOpen) {
   app_.WriteScript("HVSI_ShowFPS=0\n");
   c.open(app_);
   HWND box = nullptr;
-  ASSERT_TRUE(WaitUntil([&] { return (box = FindBox(app_)) != nullptr; })) << "the box did not open";
+  ASSERT_TRUE(WaitUntil([&] { return (box = app_.FindBox()) != nullptr; })) << "the box did not open";
   EXPECT_EQ(WindowText(box), c.caption);
   if (!c.text.empty()) {
     EXPECT_EQ(WindowText(GetDlgItem(box, 0xFFFF)), c.text);
@@ -567,7 +541,7 @@ TEST_P(HotkeyDuringBox, IsHandledAndTheBoxStaysOpen) {
   EXPECT_TRUE(IsWindowVisible(box)) << "the box closed";
 
   Dismiss(MessageBoxInfo{box, "", "", Icon::None});
-  EXPECT_TRUE(WaitUntil([&] { return FindBox(app_) == nullptr; })) << "the box did not close";
+  EXPECT_TRUE(WaitUntil([&] { return app_.FindBox() == nullptr; })) << "the box did not close";
   EXPECT_TRUE(app_.Running());
   EXPECT_EQ(Log(), std::string(kInsLine) + kHomeLine);
 }
