@@ -22,7 +22,6 @@
 #include <optional>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "harness.h"
@@ -1217,6 +1216,38 @@ Cycles RunCycles(const std::function<void(const App&)>& close, int runs) {
   return cycles;
 }
 
+// RunCycles on a thread of its own, so that two programs start and close side by side.
+class CyclesBeside {
+ public:
+  CyclesBeside(const std::function<void(const App&)>& close, int runs) : close_(close), runs_(runs) {
+    thread_ = CreateThread(nullptr, 0, &CyclesBeside::Run, this, 0, nullptr);
+  }
+  CyclesBeside(const CyclesBeside&) = delete;
+  CyclesBeside& operator=(const CyclesBeside&) = delete;
+  ~CyclesBeside() { Join(); }
+
+  Cycles Join() {
+    if (thread_) {
+      WaitForSingleObject(thread_, INFINITE);
+      CloseHandle(thread_);
+      thread_ = nullptr;
+    }
+    return cycles_;
+  }
+
+ private:
+  static DWORD WINAPI Run(void* self) {
+    auto* beside = static_cast<CyclesBeside*>(self);
+    beside->cycles_ = RunCycles(beside->close_, beside->runs_);
+    return 0;
+  }
+
+  const std::function<void(const App&)>& close_;
+  int runs_;
+  Cycles cycles_;
+  HANDLE thread_ = nullptr;
+};
+
 TEST(HardeningCycles, FiftyStartsAndCloses) {
   const struct {
     const char* id;
@@ -1230,10 +1261,9 @@ TEST(HardeningCycles, FiftyStartsAndCloses) {
       {"C-05", "WM_CLOSE", [](const App& app) { PostMessageA(app.dialog(), WM_CLOSE, 0, 0); }},
   };
   for (const auto& way : ways) {
-    Cycles side;
-    std::thread beside([&] { side = RunCycles(way.close, 5); });
+    CyclesBeside beside(way.close, 5);
     Cycles cycles = RunCycles(way.close, 5);
-    beside.join();
+    const Cycles side = beside.Join();
     cycles.clean += side.clean;
     if (cycles.firstFault.empty()) cycles.firstFault = side.firstFault;
     Record(way.id, std::string("start, then ") + way.how + "; ten times",

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """Checks the release archive: what it holds, that its name carries the version of va_vazu.exe's version
-record, that va_vazu.exe imports nothing but the system's own DLLs, and that it starts from the unpacked
-archive with the stand-ins copied beside it and closes cleanly.
+record, that va_vazu.exe imports nothing but the system's own DLLs and stays within its size budget, and
+that it starts from the unpacked archive with the stand-ins copied beside it and closes cleanly.
 
-Usage: check_release.py <archive.zip> <objdump>   (run with WINEPREFIX and DISPLAY set, as ctest is)
+Usage: check_release.py <archive.zip> <objdump> [--max-bytes N]
+       (run with WINEPREFIX and DISPLAY set, as ctest is)
 """
+import argparse
 import os
 import re
 import shutil
@@ -75,7 +77,12 @@ def start_and_close(folder):
 
 
 def main():
-    archive_path, objdump = sys.argv[1], sys.argv[2]
+    parser = argparse.ArgumentParser()
+    parser.add_argument("archive")
+    parser.add_argument("objdump")
+    parser.add_argument("--max-bytes", type=int)
+    args = parser.parse_args()
+    archive_path, objdump = args.archive, args.objdump
     name = os.path.basename(archive_path)
     with zipfile.ZipFile(archive_path) as archive:
         entries = {n for n in archive.namelist() if not n.endswith("/")}
@@ -88,6 +95,11 @@ def main():
             version = file_version(open(exe_path, "rb").read())
             check(version is not None and name == "va_vazu-%s-win32.zip" % version,
                   "archive name %s carries the version record's %s" % (name, version))
+
+            if args.max_bytes:
+                size = os.path.getsize(exe_path)
+                check(size < args.max_bytes,
+                      "va_vazu.exe is under %d bytes (is %d)" % (args.max_bytes, size))
 
             dump = subprocess.run([objdump, "-p", exe_path], capture_output=True, text=True).stdout
             imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
