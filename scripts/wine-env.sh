@@ -2,7 +2,8 @@
 # display (an Xvfb of its own when none is set), with the settings that make it quick to drive from tests.
 #   VA_BUILD  the build folder (required)
 
-export WINEPREFIX="$VA_BUILD/wineprefix"
+# Wine takes only an absolute prefix path.
+export WINEPREFIX="$(realpath -m "$VA_BUILD")/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree=;mshtml="
 export WINEARCH=win32
