@@ -10,7 +10,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 
-build=$(realpath -m "${VA_BENCH_BUILD:-$root/build/bench}")
+build="${VA_BENCH_BUILD:-$root/build/bench}"
 began=$(date +%s)
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \

@@ -164,12 +164,8 @@ int ButtonsOf(const MessageBoxInfo& box) {
 }
 
 // A started program with the full stand-ins, its dialog up.
-class CommandsTest : public ::testing::Test {
+class CommandsTest : public StartedApp {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(app_.Start());
-    ASSERT_TRUE(app_.WaitForDialog());
-  }
 
   // Clicks a command that must show no message box and returns the trace once its handler has returned.
   Trace Run(int button) {
@@ -185,8 +181,6 @@ class CommandsTest : public ::testing::Test {
   void Type(int id, const std::string& text) {
     ASSERT_TRUE(app_.SetText(id, text)) << "could not set the text of control " << id;
   }
-
-  App app_;
 };
 
 // "abc...xyzabc..." of `length` bytes. Letters, not digits: Wine's edit control takes seconds per hundred

@@ -451,14 +451,7 @@ std::string RefusedNumber(bool eightBit) {
          " message; focus and selection on the box; keeps its value";
 }
 
-class HardeningInput : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(app_.Start());
-    ASSERT_TRUE(app_.WaitForDialog());
-  }
-  App app_;
-};
+class HardeningInput : public StartedApp {};
 
 // Every bad input into a 32-bit box (the multiline x, which takes any text) and an 8-bit box (the line red,
 // which takes digits when typed; a pasted or sent text is not checked by the box).
@@ -715,14 +708,7 @@ std::string ObserveCommand(const App& app, int button, const std::string& entryP
   return observed;
 }
 
-class HardeningLibraries : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ASSERT_TRUE(app_.Start());
-    ASSERT_TRUE(app_.WaitForDialog());
-  }
-  App app_;
-};
+class HardeningLibraries : public StartedApp {};
 
 // Results with only high bits set are rejections (the libraries answer with an 8-bit truth value), a result
 // with a low bit set is not; a screen size that is not written or is negative is shown as it stands.
@@ -937,14 +923,13 @@ void PostReport(const App& app, WPARAM code) {
   WaitUntil([&] { return PostMessageA(app.dialog(), WM_HOOKKEY, code, 0) != FALSE || !app.Running(); });
 }
 
-class HardeningReports : public ::testing::Test {
+class HardeningReports : public StartedApp {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(app_.Start());
-    ASSERT_TRUE(app_.WaitForDialog());
+    StartedApp::SetUp();
+    if (HasFatalFailure()) return;
     ASSERT_TRUE(app_.SetText(IDC_LINE_TEXT, kPendingEdit));
   }
-  App app_;
 };
 
 TEST_F(HardeningReports, UnknownCodesAndFloods) {
@@ -1216,38 +1201,6 @@ Cycles RunCycles(const std::function<void(const App&)>& close, int runs) {
   return cycles;
 }
 
-// RunCycles on a thread of its own, so that two programs start and close side by side.
-class CyclesBeside {
- public:
-  CyclesBeside(const std::function<void(const App&)>& close, int runs) : close_(close), runs_(runs) {
-    thread_ = CreateThread(nullptr, 0, &CyclesBeside::Run, this, 0, nullptr);
-  }
-  CyclesBeside(const CyclesBeside&) = delete;
-  CyclesBeside& operator=(const CyclesBeside&) = delete;
-  ~CyclesBeside() { Join(); }
-
-  Cycles Join() {
-    if (thread_) {
-      WaitForSingleObject(thread_, INFINITE);
-      CloseHandle(thread_);
-      thread_ = nullptr;
-    }
-    return cycles_;
-  }
-
- private:
-  static DWORD WINAPI Run(void* self) {
-    auto* beside = static_cast<CyclesBeside*>(self);
-    beside->cycles_ = RunCycles(beside->close_, beside->runs_);
-    return 0;
-  }
-
-  const std::function<void(const App&)>& close_;
-  int runs_;
-  Cycles cycles_;
-  HANDLE thread_ = nullptr;
-};
-
 TEST(HardeningCycles, FiftyStartsAndCloses) {
   const struct {
     const char* id;
@@ -1261,9 +1214,10 @@ TEST(HardeningCycles, FiftyStartsAndCloses) {
       {"C-05", "WM_CLOSE", [](const App& app) { PostMessageA(app.dialog(), WM_CLOSE, 0, 0); }},
   };
   for (const auto& way : ways) {
-    CyclesBeside beside(way.close, 5);
+    Cycles side;
+    const Thread beside([&] { side = RunCycles(way.close, 5); });
     Cycles cycles = RunCycles(way.close, 5);
-    const Cycles side = beside.Join();
+    beside.Join();
     cycles.clean += side.clean;
     if (cycles.firstFault.empty()) cycles.firstFault = side.firstFault;
     Record(way.id, std::string("start, then ") + way.how + "; ten times",

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
+#include <utility>
 #include <vector>
 
 #include "overlay/hotkey_message.h"
@@ -57,17 +58,22 @@ std::vector<HWND> TopLevelWindowsOf(DWORD pid) {
   return search.found;
 }
 
+BITMAPINFO TopDownBitmapInfo(int width, int height) {
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  return info;
+}
+
 // A 32-bit top-down bitmap of the given size, selected into its own memory device context.
 class Canvas {
  public:
   Canvas(int width, int height) : width_(width), height_(height) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
+    const BITMAPINFO info = TopDownBitmapInfo(width, height);
     dc_ = CreateCompatibleDC(nullptr);
     bitmap_ = CreateDIBSection(dc_, &info, DIB_RGB_COLORS, reinterpret_cast<void**>(&bits_), nullptr, 0);
     old_ = SelectObject(dc_, bitmap_);
@@ -83,6 +89,13 @@ class Canvas {
   HDC dc() const { return dc_; }
   bool valid() const { return bits_ != nullptr; }
   std::uint32_t Pixel(int x, int y) const { return bits_[y * width_ + x] & 0xFFFFFF; }
+  // Copies what the screen shows from (left, top) on.
+  void CopyScreen(int left, int top) {
+    HDC screen = GetDC(nullptr);
+    BitBlt(dc_, 0, 0, width_, height_, screen, left, top, SRCCOPY);
+    ReleaseDC(nullptr, screen);
+    GdiFlush();
+  }
   void Fill(std::uint32_t colour) {
     for (int i = 0; i < width_ * height_; ++i) bits_[i] = colour;
   }
@@ -112,10 +125,8 @@ Icon RecogniseIcon(HWND iconControl) {
   if (rect.right - rect.left < size || rect.bottom - rect.top < size) return Icon::Unknown;
 
   Canvas screen(size, size);
-  HDC screenDc = GetDC(nullptr);
-  BitBlt(screen.dc(), 0, 0, size, size, screenDc, rect.left, rect.top, SRCCOPY);
-  ReleaseDC(nullptr, screenDc);
   if (!screen.valid()) return Icon::Unknown;
+  screen.CopyScreen(rect.left, rect.top);
 
   const struct {
     Icon icon;
@@ -168,6 +179,60 @@ const char* ToString(Icon icon) {
     case Icon::Unknown: break;
   }
   return "unrecognised icon";
+}
+
+Thread::Thread(std::function<void()> body) : body_(std::move(body)) {
+  handle_ = CreateThread(nullptr, 0, &Thread::Run, this, 0, nullptr);
+  if (!handle_) ADD_FAILURE() << "cannot start a thread: error " << GetLastError();
+}
+
+Thread::~Thread() {
+  if (!handle_) return;
+  if (!Join(kWaitMs)) TerminateThread(handle_, 1);
+  CloseHandle(handle_);
+}
+
+bool Thread::Join(DWORD timeoutMs) const {
+  return !handle_ || WaitForSingleObject(handle_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD WINAPI Thread::Run(void* self) {
+  static_cast<Thread*>(self)->body_();
+  return 0;
+}
+
+Screenshot::Screenshot(const RECT& area)
+    : left_(area.left), top_(area.top), width_(area.right - area.left), height_(area.bottom - area.top) {
+  if (width_ <= 0 || height_ <= 0) return;
+  Canvas canvas(width_, height_);
+  if (!canvas.valid()) return;
+  canvas.CopyScreen(left_, top_);
+  pixels_.reserve(static_cast<std::size_t>(width_) * height_);
+  for (int y = 0; y < height_; ++y) {
+    for (int x = 0; x < width_; ++x) pixels_.push_back(canvas.Pixel(x, y));
+  }
+}
+
+std::uint32_t Screenshot::At(int screenX, int screenY) const {
+  const int x = screenX - left_;
+  const int y = screenY - top_;
+  if (!valid() || x < 0 || y < 0 || x >= width_ || y >= height_) return 0xFFFFFFFF;
+  return pixels_[static_cast<std::size_t>(y * width_ + x)];
+}
+
+void Screenshot::Save(const fs::path& file) const {
+  std::error_code error;
+  fs::create_directories(file.parent_path(), error);
+  const BITMAPINFO info = TopDownBitmapInfo(width_, height_);
+  const DWORD dataSize = static_cast<DWORD>(pixels_.size() * sizeof pixels_[0]);
+  BITMAPFILEHEADER header{};
+  header.bfType = 0x4D42;  // "BM"
+  header.bfOffBits = sizeof header + sizeof info.bmiHeader;
+  header.bfSize = header.bfOffBits + dataSize;
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(&header), sizeof header);
+  out.write(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+  out.write(reinterpret_cast<const char*>(pixels_.data()), dataSize);
 }
 
 fs::path BinFolder() {

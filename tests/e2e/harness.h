@@ -4,9 +4,12 @@
 // a failing test never hangs.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -124,6 +127,57 @@ class App {
   std::filesystem::path workingDirectory_;
   PROCESS_INFORMATION process_{};
   HWND dialog_ = nullptr;
+};
+
+// A test whose program is started with the full stand-ins and whose dialog is up.
+class StartedApp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(app_.Start());
+    ASSERT_TRUE(app_.WaitForDialog());
+  }
+  App app_;
+};
+
+// A function run on a thread of its own (the compiler's library has no std::thread). Ending it waits for the
+// function a bounded time, then stops the thread, so a hung test thread cannot hang the test program.
+class Thread {
+ public:
+  explicit Thread(std::function<void()> body);
+  ~Thread();
+  Thread(const Thread&) = delete;
+  Thread& operator=(const Thread&) = delete;
+
+  // True once the function has returned within the wait.
+  bool Join(DWORD timeoutMs = INFINITE) const;
+  bool Running() const { return !Join(0); }
+
+ private:
+  static DWORD WINAPI Run(void* self);
+  std::function<void()> body_;
+  HANDLE handle_ = nullptr;
+};
+
+// The pixels (0xRRGGBB) of a rectangle of the screen.
+class Screenshot {
+ public:
+  explicit Screenshot(const RECT& area);
+
+  bool valid() const { return !pixels_.empty(); }
+  bool operator==(const Screenshot& other) const { return pixels_ == other.pixels_; }
+  // Row by row from the top-left corner.
+  const std::vector<std::uint32_t>& pixels() const { return pixels_; }
+  // At a point of the screen; 0xFFFFFFFF outside the shot.
+  std::uint32_t At(int screenX, int screenY) const;
+  // As an uncompressed 32-bit bitmap file.
+  void Save(const std::filesystem::path& file) const;
+
+ private:
+  int left_;
+  int top_;
+  int width_;
+  int height_;
+  std::vector<std::uint32_t> pixels_;
 };
 
 // Polls `done` until it holds or the time is up.

@@ -207,13 +207,12 @@ class OtherWindow {
  public:
   OtherWindow() {
     ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    thread_ = CreateThread(nullptr, 0, &OtherWindow::Run, this, 0, nullptr);
+    thread_.emplace([this] { Loop(); });
     WaitForSingleObject(ready_, kWaitMs);
   }
   ~OtherWindow() {
     if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(thread_, kWaitMs) != WAIT_OBJECT_0) TerminateThread(thread_, 1);
-    CloseHandle(thread_);
+    thread_.reset();
     CloseHandle(ready_);
   }
   OtherWindow(const OtherWindow&) = delete;
@@ -224,11 +223,6 @@ class OtherWindow {
   int KeyDowns(WORD key) const { return keyDowns_[key & 0xFF]; }
 
  private:
-  static DWORD WINAPI Run(void* self) {
-    static_cast<OtherWindow*>(self)->Loop();
-    return 0;
-  }
-
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<OtherWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (message == WM_KEYDOWN && self) ++self->keyDowns_[wParam & 0xFF];
@@ -255,7 +249,7 @@ class OtherWindow {
   }
 
   HANDLE ready_ = nullptr;
-  HANDLE thread_ = nullptr;
+  std::optional<Thread> thread_;
   std::atomic<HWND> window_{nullptr};
   std::atomic<int> keyDowns_[256] = {};
 };
@@ -572,20 +566,19 @@ class HookHost {
   explicit HookHost(const fs::path& library) : library_(library) {
     ready_ = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     synced_ = CreateEventA(nullptr, FALSE, FALSE, nullptr);
-    thread_ = CreateThread(nullptr, 0, &HookHost::Run, this, 0, nullptr);
+    thread_.emplace([this] { Loop(); });
     WaitForSingleObject(ready_, kWaitMs);
   }
   ~HookHost() {
     if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(thread_, kWaitMs) != WAIT_OBJECT_0) TerminateThread(thread_, 1);
-    CloseHandle(thread_);
+    thread_.reset();
     CloseHandle(ready_);
     CloseHandle(synced_);
   }
   HookHost(const HookHost&) = delete;
   HookHost& operator=(const HookHost&) = delete;
 
-  bool Alive() const { return WaitForSingleObject(thread_, 0) == WAIT_TIMEOUT; }
+  bool Alive() const { return thread_->Running(); }
   // Runs a command on the window's thread; true once it has run.
   bool Do(Command command) const {
     bool answered = false;
@@ -602,11 +595,6 @@ class HookHost {
  private:
   using HookOnFn = DWORD(WINAPI*)(HWND, std::uint32_t);
   using HookOffFn = DWORD(WINAPI*)();
-
-  static DWORD WINAPI Run(void* self) {
-    static_cast<HookHost*>(self)->Loop();
-    return 0;
-  }
 
   static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<HookHost*>(GetWindowLongPtrA(window, GWLP_USERDATA));
@@ -662,7 +650,7 @@ class HookHost {
   HMODULE module_ = nullptr;
   HANDLE ready_ = nullptr;
   HANDLE synced_ = nullptr;
-  HANDLE thread_ = nullptr;
+  std::optional<Thread> thread_;
   std::atomic<HWND> window_{nullptr};
   std::vector<Report> reports_;
 };

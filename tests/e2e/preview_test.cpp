@@ -223,25 +223,7 @@ class Preview {
     if (!GetClientRect(window_, &client) || !ClientToScreen(window_, &origin)) return shot;
     shot.width = client.right;
     shot.height = client.bottom;
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = shot.width;
-    info.bmiHeader.biHeight = -shot.height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HDC screen = GetDC(nullptr);
-    HDC memory = CreateCompatibleDC(screen);
-    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(memory, bitmap);
-    BitBlt(memory, 0, 0, shot.width, shot.height, screen, origin.x, origin.y, SRCCOPY);
-    GdiFlush();
-    const auto* p = static_cast<const std::uint32_t*>(bits);
-    for (int i = 0; p && i < shot.width * shot.height; ++i) shot.pixels.push_back(p[i] & 0xFFFFFF);
-    SelectObject(memory, old);
-    DeleteObject(bitmap);
-    DeleteDC(memory);
-    ReleaseDC(nullptr, screen);
+    shot.pixels = Screenshot({origin.x, origin.y, origin.x + shot.width, origin.y + shot.height}).pixels();
     return shot;
   }
 
