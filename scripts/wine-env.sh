@@ -5,7 +5,9 @@
 # Wine takes only an absolute prefix path.
 export WINEPREFIX="$(realpath -m "$VA_BUILD")/wineprefix"
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree=;mshtml="
+# d3d8=n,b: a d3d8.dll beside a game (the overlay's) is taken before Wine's own, as Windows does by itself;
+# Wine reads this when a process starts, so it is set here for everything the tests start.
+export WINEDLLOVERRIDES="mscoree=;mshtml=;d3d8=n,b"
 export WINEARCH=win32
 
 va_start_xvfb() {

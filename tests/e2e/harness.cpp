@@ -52,12 +52,6 @@ BOOL CALLBACK CollectWindowOf(HWND window, LPARAM param) {
   return TRUE;
 }
 
-std::vector<HWND> TopLevelWindowsOf(DWORD pid) {
-  WindowSearch search{pid, {}};
-  EnumWindows(CollectWindowOf, reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
-
 BITMAPINFO TopDownBitmapInfo(int width, int height) {
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
@@ -168,6 +162,12 @@ void CopyInto(const fs::path& from, const fs::path& folder) {
 }
 
 }  // namespace
+
+std::vector<HWND> TopLevelWindowsOf(DWORD pid) {
+  WindowSearch search{pid, {}};
+  EnumWindows(CollectWindowOf, reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
 
 const char* ToString(Icon icon) {
   switch (icon) {

@@ -51,6 +51,9 @@ struct MessageBoxInfo {
   Icon icon = Icon::None;
 };
 
+// The top-level windows of a process, topmost first.
+std::vector<HWND> TopLevelWindowsOf(DWORD pid);
+
 // Window operations that work on windows of another process. Sent messages time out rather than block.
 std::string WindowText(HWND window);
 bool SetText(HWND window, const std::string& text);

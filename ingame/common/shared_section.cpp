@@ -1,0 +1,150 @@
+#include "ingame/common/shared_section.h"
+
+#include <sddl.h>
+
+#include <string>
+#include <vector>
+
+namespace ingame {
+namespace {
+
+// The layout's version is part of every name, so that an overlay of another layout never reads this one's state.
+constexpr char kStateName[] = "Local\\va_vazu.overlay.1.state";
+constexpr char kWritersLockName[] = "Local\\va_vazu.overlay.1.writers";
+constexpr char kPictureNamePrefix[] = "Local\\va_vazu.overlay.1.picture.";
+
+std::string PictureSectionName(std::uint32_t generation) { return kPictureNamePrefix + std::to_string(generation); }
+
+// The string form of the process's user SID, or empty.
+std::string UserSid() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  DWORD bytes = 0;
+  GetTokenInformation(token, TokenUser, nullptr, 0, &bytes);
+  std::vector<unsigned char> buffer(bytes);
+  std::string sid;
+  char* text = nullptr;
+  if (bytes != 0 && GetTokenInformation(token, TokenUser, buffer.data(), bytes, &bytes) &&
+      ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    sid = text;
+    LocalFree(text);
+  }
+  CloseHandle(token);
+  return sid;
+}
+
+std::size_t RegionBytes(const void* view) {
+  MEMORY_BASIC_INFORMATION info{};
+  return VirtualQuery(view, &info, sizeof info) == sizeof info ? info.RegionSize : 0;
+}
+
+}  // namespace
+
+UserOnlySecurity::UserOnlySecurity() {
+  const std::string sid = UserSid();
+  if (sid.empty()) return;
+  // A protected DACL with one entry: all access for the user.
+  const std::string sddl = "D:P(A;;GA;;;" + sid + ")";
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &descriptor_, nullptr)) {
+    descriptor_ = nullptr;
+    return;
+  }
+  attributes_.nLength = sizeof attributes_;
+  attributes_.lpSecurityDescriptor = descriptor_;
+  attributes_.bInheritHandle = FALSE;
+}
+
+UserOnlySecurity::~UserOnlySecurity() {
+  if (descriptor_) LocalFree(descriptor_);
+}
+
+SectionView& SectionView::operator=(SectionView&& other) noexcept {
+  if (this != &other) {
+    Reset();
+    section_ = other.section_;
+    view_ = other.view_;
+    bytes_ = other.bytes_;
+    other.section_ = nullptr;
+    other.view_ = nullptr;
+    other.bytes_ = 0;
+  }
+  return *this;
+}
+
+void SectionView::Unmap() {
+  if (view_) UnmapViewOfFile(view_);
+  view_ = nullptr;
+  bytes_ = 0;
+}
+
+void SectionView::Reset() {
+  Unmap();
+  if (section_) CloseHandle(section_);
+  section_ = nullptr;
+}
+
+SectionView OpenStateSection() {
+  HANDLE section = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, kStateName);
+  if (!section) {
+    UserOnlySecurity security;
+    if (!security.attributes()) return {};
+    section = CreateFileMappingA(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0,
+                                 sizeof(SharedState), kStateName);
+  }
+  if (!section) return {};
+  // A section of that name too small for the state (not one of ours) cannot be mapped at this size.
+  void* view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(SharedState));
+  if (!view) {
+    CloseHandle(section);
+    return {};
+  }
+  return SectionView(section, view, sizeof(SharedState));
+}
+
+WritersLock::WritersLock(DWORD timeoutMs) {
+  UserOnlySecurity security;
+  if (!security.attributes()) return;
+  mutex_ = CreateMutexA(security.attributes(), FALSE, kWritersLockName);
+  if (!mutex_) return;
+  const DWORD waited = WaitForSingleObject(mutex_, timeoutMs);
+  held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+}
+
+WritersLock::~WritersLock() {
+  if (held_) ReleaseMutex(mutex_);
+  if (mutex_) CloseHandle(mutex_);
+}
+
+SectionView CreatePictureSection(std::uint32_t generation, std::uint32_t width, std::uint32_t height) {
+  const std::uint64_t bytes = sizeof(PictureHeader) + std::uint64_t{width} * height * 4;
+  if (bytes > 0xFFFFFFFFu) return {};
+  UserOnlySecurity security;
+  if (!security.attributes()) return {};
+  HANDLE section = CreateFileMappingA(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0,
+                                      static_cast<DWORD>(bytes), PictureSectionName(generation).c_str());
+  if (!section) return {};
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(section);
+    return {};
+  }
+  void* view = MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(bytes));
+  if (!view) {
+    CloseHandle(section);
+    return {};
+  }
+  return SectionView(section, view, static_cast<std::size_t>(bytes));
+}
+
+SectionView OpenPictureSection(std::uint32_t generation) {
+  HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE, PictureSectionName(generation).c_str());
+  if (!section) return {};
+  void* view = MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0);
+  if (!view) {
+    CloseHandle(section);
+    return {};
+  }
+  // The whole section is mapped; its size is what the system says, not what its header claims.
+  return SectionView(section, view, RegionBytes(view));
+}
+
+}  // namespace ingame

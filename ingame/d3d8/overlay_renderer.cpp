@@ -1,0 +1,434 @@
+#include "ingame/d3d8/overlay_renderer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <string>
+
+#include "ingame/common/shared_section.h"
+#include "ingame/d3d8/overlay_states.h"
+#include "ingame/d3d8/text_raster.h"
+
+namespace ingame {
+namespace {
+
+// How long a game waits before it tries again to open the shared state when it could not.
+constexpr ULONGLONG kReopenIntervalMs = 1000;
+
+// The frame-rate figure: yellow on black, bold monospace, in the top right corner.
+constexpr std::uint32_t kFpsColour = 0xFFFFFF00;
+constexpr int kFpsTextHeight = 16;
+constexpr int kFpsMargin = 4;
+constexpr int kFpsPaddingX = 4;
+constexpr int kFpsPaddingY = 2;
+
+struct Vertex {
+  float x, y, z, rhw;
+  DWORD colour;
+  float u, v;
+};
+
+// The shared state, opened once for the whole process by the first device that presents.
+SharedState* ProcessState() {
+  static std::atomic<SharedState*> state{nullptr};
+  static std::atomic<ULONGLONG> lastAttempt{0};
+  static std::atomic<bool> opening{false};
+  static SectionView section;
+  SharedState* current = state.load(std::memory_order_acquire);
+  if (current) return current;
+  const ULONGLONG now = GetTickCount64();
+  const ULONGLONG last = lastAttempt.load(std::memory_order_relaxed);
+  if (last != 0 && now - last < kReopenIntervalMs) return nullptr;
+  if (opening.exchange(true)) return nullptr;  // another device's thread is at it
+  lastAttempt.store(now, std::memory_order_relaxed);
+  section = OpenStateSection();
+  current = StateOf(section);
+  state.store(current, std::memory_order_release);
+  opening.store(false);
+  return current;
+}
+
+std::uint64_t NowMilliseconds() {
+  static const double ticksPerMs = [] {
+    LARGE_INTEGER frequency{};
+    QueryPerformanceFrequency(&frequency);
+    return static_cast<double>(frequency.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  return static_cast<std::uint64_t>(static_cast<double>(now.QuadPart) / ticksPerMs);
+}
+
+UINT NextPowerOfTwo(UINT value) {
+  UINT power = 1;
+  while (power < value && power < 0x80000000u) power <<= 1;
+  return power;
+}
+
+// Copies a slot's record when it changed since `sequence`. A record that fails its check is taken as empty, so a
+// malformed state draws nothing; a record being written is tried again next frame. True when the copy changed.
+template <class Record, class Check>
+bool Refresh(const Slot<Record>& slot, Record& record, std::uint32_t& sequence, bool& read, Check check) {
+  const std::uint32_t now = Sequence(slot);
+  if (read && now == sequence) return false;
+  Record copy;
+  std::uint32_t copied = 0;
+  if (!TryRead(slot, copy, copied)) return false;
+  record = check(copy) ? copy : Record{};
+  sequence = copied;
+  read = true;
+  return true;
+}
+
+void Release(IUnknown* object) {
+  if (object) object->Release();
+}
+
+}  // namespace
+
+COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror)
+    : device_(device), mirror_(mirror) {
+  usable_ = SUCCEEDED(device_->GetDeviceCaps(&caps_)) && caps_.MaxTextureWidth > 0 && caps_.MaxTextureHeight > 0;
+  ReadBackBufferSize();
+}
+
+COverlayRenderer::~COverlayRenderer() {
+  ReleaseSprites();
+  if (stateBlock_) device_->DeleteStateBlock(stateBlock_);
+  // The game is gone from this device: it no longer answers for the screen size.
+  if (screenWord_ != 0) {
+    if (SharedState* state = ProcessState()) {
+      ScreenWord expected = screenWord_;
+      state->screen.compare_exchange_strong(expected, 0);
+    }
+  }
+}
+
+void COverlayRenderer::ReadBackBufferSize() {
+  backBufferWidth_ = 0;
+  backBufferHeight_ = 0;
+  IDirect3DSurface8* backBuffer = nullptr;
+  if (FAILED(device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer)) || !backBuffer) return;
+  D3DSURFACE_DESC desc{};
+  if (SUCCEEDED(backBuffer->GetDesc(&desc))) {
+    backBufferWidth_ = desc.Width;
+    backBufferHeight_ = desc.Height;
+  }
+  backBuffer->Release();
+}
+
+void COverlayRenderer::OnPresent() {
+  ++counters_.frames;
+  if (fpsMeter_.AddFrame(NowMilliseconds())) fpsSprite_.built = false;
+  SharedState* state = ProcessState();
+  if (!state || !usable_ || backBufferWidth_ == 0 || backBufferHeight_ == 0) return;
+  PublishScreen(*state);
+  ReadSharedState(*state);
+  if (!AnythingShown()) return;
+  // A lost device draws nothing until the game has reset it.
+  if (device_->TestCooperativeLevel() != D3D_OK) return;
+  Draw();
+}
+
+void COverlayRenderer::OnBeforeReset() {
+  ReleaseSprites();
+  if (stateBlock_) device_->DeleteStateBlock(stateBlock_);
+  stateBlock_ = 0;
+}
+
+void COverlayRenderer::OnAfterReset() { ReadBackBufferSize(); }
+
+void COverlayRenderer::PublishScreen(SharedState& state) {
+  screenWord_ = PackScreen(GetCurrentProcessId(), backBufferWidth_, backBufferHeight_);
+  if (state.screen.load(std::memory_order_relaxed) != screenWord_) {
+    state.screen.store(screenWord_, std::memory_order_release);
+  }
+}
+
+void COverlayRenderer::ReadSharedState(const SharedState& state) {
+  if (Refresh(state.line, line_, lineSequence_, lineRead_, CheckLine)) lineSprite_.built = false;
+  if (Refresh(state.block, block_, blockSequence_, blockRead_, CheckBlock)) blockSprite_.built = false;
+  if (Refresh(state.picture, picture_, pictureSequence_, pictureRead_, CheckPicture)) pictureSprite_.built = false;
+  const bool fpsWasShown = switches_.fpsShown != 0;
+  if (Refresh(state.switches, switches_, switchesSequence_, switchesRead_, [](const SwitchRecord&) { return true; }) &&
+      switches_.fpsShown && !fpsWasShown) {
+    fpsSprite_.built = false;
+  }
+}
+
+bool COverlayRenderer::AnythingShown() const {
+  return switches_.lineShown || switches_.blockShown || switches_.pictureShown || switches_.fpsShown;
+}
+
+void COverlayRenderer::Draw() {
+  if (switches_.lineShown && !lineSprite_.built) BuildLine();
+  if (switches_.blockShown && !blockSprite_.built) BuildBlock();
+  if (switches_.pictureShown && !pictureSprite_.built) BuildPicture();
+  if (switches_.fpsShown && !fpsSprite_.built) BuildFps();
+
+  // The game's values of the states the overlay sets: captured into a state block of exactly those states, or,
+  // where the device cannot be read, followed by the mirror.
+  if (!mirror_) {
+    if (!stateBlock_) {
+      if (FAILED(device_->BeginStateBlock())) return;
+      const D3DVIEWPORT8 viewport{0, 0, backBufferWidth_, backBufferHeight_, 0.0f, 1.0f};
+      for (const RenderStateValue& s : kOverlayRenderStates) device_->SetRenderState(s.state, s.value);
+      for (const StageStateValue& s : kOverlayStageStates) device_->SetTextureStageState(s.stage, s.type, s.value);
+      device_->SetTexture(0, nullptr);
+      device_->SetVertexShader(kOverlayVertexFormat);
+      device_->SetPixelShader(0);
+      device_->SetStreamSource(0, nullptr, 0);
+      device_->SetViewport(&viewport);
+      if (FAILED(device_->EndStateBlock(&stateBlock_))) {
+        stateBlock_ = 0;
+        return;
+      }
+    }
+    if (FAILED(device_->CaptureStateBlock(stateBlock_))) return;
+  }
+
+  // The game may be drawing into a texture of its own: the overlay goes into the back buffer all the same.
+  IDirect3DSurface8* renderTarget = nullptr;
+  IDirect3DSurface8* depthStencil = nullptr;
+  IDirect3DSurface8* backBuffer = nullptr;
+  device_->GetRenderTarget(&renderTarget);
+  if (FAILED(device_->GetDepthStencilSurface(&depthStencil))) depthStencil = nullptr;
+  device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer);
+  const bool retarget = backBuffer && renderTarget != backBuffer;
+  const bool targetReady = backBuffer && (!retarget || SUCCEEDED(device_->SetRenderTarget(backBuffer, nullptr)));
+
+  if (targetReady && SUCCEEDED(device_->BeginScene())) {
+    const D3DVIEWPORT8 viewport{0, 0, backBufferWidth_, backBufferHeight_, 0.0f, 1.0f};
+    device_->SetViewport(&viewport);
+    for (const RenderStateValue& s : kOverlayRenderStates) device_->SetRenderState(s.state, s.value);
+    for (const StageStateValue& s : kOverlayStageStates) device_->SetTextureStageState(s.stage, s.type, s.value);
+    device_->SetVertexShader(kOverlayVertexFormat);
+    device_->SetPixelShader(0);
+    DrawElements();
+    device_->EndScene();
+  }
+
+  if (retarget && targetReady) device_->SetRenderTarget(renderTarget, depthStencil);
+  if (mirror_) {
+    mirror_->Restore(device_);
+  } else {
+    device_->ApplyStateBlock(stateBlock_);
+  }
+  Release(backBuffer);
+  Release(depthStencil);
+  Release(renderTarget);
+}
+
+void COverlayRenderer::DrawElements() {
+  const Rect screen = ScreenRect();
+  if (switches_.pictureShown && pictureSprite_.sprite.contentWidth > 0) {
+    const Sprite& sprite = pictureSprite_.sprite;
+    const Rect placed{switches_.pictureX, switches_.pictureY, switches_.pictureX + std::int64_t{sprite.contentWidth},
+                      switches_.pictureY + std::int64_t{sprite.contentHeight}};
+    const Rect area = Intersect(placed, screen);
+    if (!area.Empty()) {
+      const Rect content{area.left - placed.left, area.top - placed.top, area.right - placed.left,
+                         area.bottom - placed.top};
+      DrawSprite(sprite, area, content, 0xFFFFFFFF);
+    }
+  }
+  const auto drawText = [&](bool shown, const TextSprite& text) {
+    if (!shown || (text.argb >> 24) == 0) return;
+    if (text.blackBackground) FillRect(Intersect(text.background, screen), text.argb & 0xFF000000u);
+    if (text.sprite.contentWidth > 0 && !text.area.Empty()) {
+      DrawSprite(text.sprite, text.area, Rect{0, 0, text.area.Width(), text.area.Height()}, text.argb);
+    }
+  };
+  drawText(switches_.blockShown != 0, blockSprite_);
+  drawText(switches_.lineShown != 0, lineSprite_);
+  drawText(switches_.fpsShown != 0, fpsSprite_);
+}
+
+void COverlayRenderer::DrawSprite(const Sprite& sprite, const Rect& area, const Rect& content, std::uint32_t argb) {
+  if (!sprite.texture) return;
+  // Pixel centres sit half a pixel off the corners: moving the quad back by half a pixel puts texel centres on
+  // them, so each texel lands on exactly one pixel.
+  const float left = static_cast<float>(area.left) - 0.5f;
+  const float top = static_cast<float>(area.top) - 0.5f;
+  const float right = static_cast<float>(area.right) - 0.5f;
+  const float bottom = static_cast<float>(area.bottom) - 0.5f;
+  const float u0 = static_cast<float>(content.left) / static_cast<float>(sprite.textureWidth);
+  const float v0 = static_cast<float>(content.top) / static_cast<float>(sprite.textureHeight);
+  const float u1 = static_cast<float>(content.right) / static_cast<float>(sprite.textureWidth);
+  const float v1 = static_cast<float>(content.bottom) / static_cast<float>(sprite.textureHeight);
+  const Vertex quad[4] = {
+      {left, top, 0.0f, 1.0f, argb, u0, v0},
+      {right, top, 0.0f, 1.0f, argb, u1, v0},
+      {left, bottom, 0.0f, 1.0f, argb, u0, v1},
+      {right, bottom, 0.0f, 1.0f, argb, u1, v1},
+  };
+  device_->SetTexture(0, sprite.texture);
+  device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));
+}
+
+void COverlayRenderer::FillRect(const Rect& area, std::uint32_t argb) {
+  if (area.Empty()) return;
+  const float left = static_cast<float>(area.left) - 0.5f;
+  const float top = static_cast<float>(area.top) - 0.5f;
+  const float right = static_cast<float>(area.right) - 0.5f;
+  const float bottom = static_cast<float>(area.bottom) - 0.5f;
+  const Vertex quad[4] = {
+      {left, top, 0.0f, 1.0f, argb, 0.0f, 0.0f},
+      {right, top, 0.0f, 1.0f, argb, 0.0f, 0.0f},
+      {left, bottom, 0.0f, 1.0f, argb, 0.0f, 0.0f},
+      {right, bottom, 0.0f, 1.0f, argb, 0.0f, 0.0f},
+  };
+  device_->SetTexture(0, nullptr);
+  device_->SetTextureStageState(0, D3DTSS_COLOROP, kUntexturedOp);
+  device_->SetTextureStageState(0, D3DTSS_ALPHAOP, kUntexturedOp);
+  device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));
+  device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
+  device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+}
+
+void COverlayRenderer::BuildLine() {
+  const std::string_view text(line_.text, line_.length);
+  const TextMetrics metrics = CTextRaster::Measure(text, line_.look);
+  const Rect box{line_.x, line_.y, line_.x + std::int64_t{metrics.width}, line_.y + std::int64_t{metrics.lineHeight}};
+  BuildText(lineSprite_, {text}, line_.look, box, box);
+}
+
+void COverlayRenderer::BuildBlock() {
+  const Rect box{block_.x, block_.y, block_.x + std::int64_t{block_.width}, block_.y + std::int64_t{block_.height}};
+  BuildText(blockSprite_, SplitLines(std::string_view(block_.text, block_.length)), block_.look, box, box);
+}
+
+void COverlayRenderer::BuildFps() {
+  const std::string text = FpsText(fpsMeter_.Fps());
+  TextLook look;
+  look.argb = kFpsColour;
+  look.size = kFpsTextHeight;
+  look.flags = kBold | kMonospace | kBlackBackground;
+  const TextMetrics metrics = CTextRaster::Measure(text, look);
+  const std::int64_t right = std::int64_t{backBufferWidth_} - kFpsMargin;
+  const Rect box{right - metrics.width - 2 * kFpsPaddingX, kFpsMargin, right,
+                 kFpsMargin + metrics.lineHeight + 2 * kFpsPaddingY};
+  const Rect textBox{box.left + kFpsPaddingX, box.top + kFpsPaddingY, box.right - kFpsPaddingX,
+                     box.bottom - kFpsPaddingY};
+  BuildText(fpsSprite_, {text}, look, box, textBox);
+}
+
+void COverlayRenderer::BuildText(TextSprite& text, const std::vector<std::string_view>& lines, const TextLook& look,
+                                 const Rect& box, const Rect& clip) {
+  text.built = true;
+  text.background = box;
+  text.argb = look.argb;
+  text.blackBackground = (look.flags & kBlackBackground) != 0;
+  text.area = Rect{};
+  if ((look.argb >> 24) == 0) return;
+  Rect visible = Intersect(clip, ScreenRect());
+  visible.right = std::min<std::int64_t>(visible.right, visible.left + caps_.MaxTextureWidth);
+  visible.bottom = std::min<std::int64_t>(visible.bottom, visible.top + caps_.MaxTextureHeight);
+  if (visible.Empty()) return;
+  CTextRaster raster;
+  if (!raster.Draw(lines, look, clip.left, clip.top, visible)) return;
+  const bool uploaded = Upload(text.sprite, static_cast<UINT>(raster.width()), static_cast<UINT>(raster.height()),
+                               [&](unsigned char* bits, INT pitch) {
+                                 for (int y = 0; y < raster.height(); ++y) {
+                                   auto* row = reinterpret_cast<std::uint32_t*>(bits + static_cast<std::ptrdiff_t>(y) * pitch);
+                                   for (int x = 0; x < raster.width(); ++x) {
+                                     row[x] = (std::uint32_t{raster.Coverage(x, y)} << 24) | 0x00FFFFFFu;
+                                   }
+                                 }
+                               });
+  if (uploaded) text.area = visible;
+}
+
+void COverlayRenderer::BuildPicture() {
+  pictureSprite_.built = true;
+  pictureSprite_.sprite.contentWidth = 0;
+  pictureSprite_.sprite.contentHeight = 0;
+  if (picture_.generation == 0) return;
+  const SectionView section = OpenPictureSection(picture_.generation);
+  if (!section || section.bytes() < sizeof(PictureHeader)) return;
+  const auto* bytes = static_cast<const unsigned char*>(section.data());
+  PictureHeader header;
+  std::memcpy(&header, bytes, sizeof header);
+  if (!CheckPictureSection(header, section.bytes(), picture_)) return;
+  const Size size{picture_.width, picture_.height};
+  // A picture larger than the device's largest texture is scaled down to fit.
+  const Size fitted = FitWithin(size, caps_.MaxTextureWidth, caps_.MaxTextureHeight);
+  const auto* pixels = reinterpret_cast<const std::uint32_t*>(bytes + sizeof(PictureHeader));
+  Upload(pictureSprite_.sprite, fitted.width, fitted.height, [&](unsigned char* bits, INT pitch) {
+    if (fitted == size) {
+      for (std::uint32_t y = 0; y < size.height; ++y) {
+        std::memcpy(bits + static_cast<std::ptrdiff_t>(y) * pitch, pixels + std::size_t{y} * size.width,
+                    std::size_t{size.width} * 4);
+      }
+    } else {
+      ScaleDown(pixels, size, size.width, reinterpret_cast<std::uint32_t*>(bits), fitted,
+                static_cast<std::size_t>(pitch) / 4);
+    }
+  });
+}
+
+template <class Fill>
+bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, Fill fill) {
+  sprite.contentWidth = 0;
+  sprite.contentHeight = 0;
+  if (width == 0 || height == 0) return false;
+  UINT textureWidth = width;
+  UINT textureHeight = height;
+  if ((caps_.TextureCaps & D3DPTEXTURECAPS_POW2) && !(caps_.TextureCaps & D3DPTEXTURECAPS_NONPOW2CONDITIONAL)) {
+    textureWidth = NextPowerOfTwo(textureWidth);
+    textureHeight = NextPowerOfTwo(textureHeight);
+  }
+  if (caps_.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) textureWidth = textureHeight = std::max(textureWidth, textureHeight);
+  if (textureWidth > caps_.MaxTextureWidth || textureHeight > caps_.MaxTextureHeight) return false;
+
+  // Filled in system memory, then copied to a texture of the default pool: the device keeps one copy only.
+  IDirect3DTexture8* staging = nullptr;
+  if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &staging))) {
+    return false;
+  }
+  D3DLOCKED_RECT locked{};
+  if (FAILED(staging->LockRect(0, &locked, nullptr, 0))) {
+    staging->Release();
+    return false;
+  }
+  auto* bits = static_cast<unsigned char*>(locked.pBits);
+  for (UINT y = 0; y < textureHeight; ++y) std::memset(bits + static_cast<std::ptrdiff_t>(y) * locked.Pitch, 0, textureWidth * 4);
+  fill(bits, locked.Pitch);
+  staging->UnlockRect(0);
+
+  if (sprite.texture && (sprite.textureWidth != textureWidth || sprite.textureHeight != textureHeight)) {
+    sprite.texture->Release();
+    sprite.texture = nullptr;
+  }
+  if (!sprite.texture) {
+    if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
+                                      &sprite.texture))) {
+      sprite.texture = nullptr;
+      staging->Release();
+      return false;
+    }
+    ++counters_.texturesCreated;
+    sprite.textureWidth = textureWidth;
+    sprite.textureHeight = textureHeight;
+  }
+  const HRESULT copied = device_->UpdateTexture(staging, sprite.texture);
+  staging->Release();
+  ++counters_.texturesFilled;
+  if (FAILED(copied)) return false;
+  sprite.contentWidth = width;
+  sprite.contentHeight = height;
+  return true;
+}
+
+void COverlayRenderer::ReleaseSprites() {
+  for (Sprite* sprite : {&lineSprite_.sprite, &blockSprite_.sprite, &fpsSprite_.sprite, &pictureSprite_.sprite}) {
+    if (sprite->texture) sprite->texture->Release();
+    *sprite = Sprite{};
+  }
+  lineSprite_.built = false;
+  blockSprite_.built = false;
+  fpsSprite_.built = false;
+  pictureSprite_.built = false;
+}
+
+}  // namespace ingame

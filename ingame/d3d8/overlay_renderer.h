@@ -1,0 +1,125 @@
+// The overlay as one game device draws it: reads the shared state once per frame (a few numbers compared while
+// nothing changes), turns a changed text or picture into a texture once, and draws the shown elements into the
+// back buffer just before the game presents it, leaving every state of the game's as it was.
+//
+// Whatever fails here costs the overlay, never the game: an element whose texture cannot be made is left out
+// until it changes, a frame in which the device is lost or in a scene is drawn without the overlay.
+#pragma once
+
+#include <d3d8.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "ingame/common/layout.h"
+#include "ingame/common/shared_state.h"
+#include "ingame/d3d8/state_mirror.h"
+
+namespace ingame {
+
+// Counts of the work done, for the benchmarks' check that a frame with nothing new does none of it.
+struct RendererCounters {
+  std::uint64_t frames = 0;
+  std::uint64_t texturesCreated = 0;
+  std::uint64_t texturesFilled = 0;
+};
+
+class COverlayRenderer {
+ public:
+  // `mirror` follows the game's states on a device whose states cannot be read back; null on any other device.
+  COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror);
+  ~COverlayRenderer();
+  COverlayRenderer(const COverlayRenderer&) = delete;
+  COverlayRenderer& operator=(const COverlayRenderer&) = delete;
+
+  // Called by the game's Present, before the device presents.
+  void OnPresent();
+  // Before the device is reset: gives up everything a reset requires to be given up.
+  void OnBeforeReset();
+  // After a reset, successful or not.
+  void OnAfterReset();
+
+  const RendererCounters& counters() const { return counters_; }
+
+ private:
+  // A texture of the overlay's, in the device's default pool, with the part of it that holds content.
+  struct Sprite {
+    IDirect3DTexture8* texture = nullptr;
+    UINT textureWidth = 0;
+    UINT textureHeight = 0;
+    UINT contentWidth = 0;
+    UINT contentHeight = 0;
+  };
+
+  // A text as drawn: its texture covers `area` of the screen; `background` is the box its black background fills.
+  struct TextSprite {
+    Sprite sprite;
+    Rect area;
+    Rect background;
+    std::uint32_t argb = 0;
+    bool blackBackground = false;
+    bool built = false;  // made for the current content (or found impossible to make: then nothing is drawn)
+  };
+
+  struct PictureSprite {
+    Sprite sprite;
+    bool built = false;
+  };
+
+  void ReadSharedState(const SharedState& state);
+  void PublishScreen(SharedState& state);
+  bool AnythingShown() const;
+  void Draw();
+  void DrawElements();
+
+  void BuildLine();
+  void BuildBlock();
+  void BuildFps();
+  void BuildPicture();
+  // Draws the lines into `text`: its box from `box`, its texture clipped to `clip` and the screen.
+  void BuildText(TextSprite& text, const std::vector<std::string_view>& lines, const TextLook& look, const Rect& box,
+                 const Rect& clip);
+  // Fills `sprite` with content of the given size; `fill` writes 0xAARRGGBB rows at the locked pitch.
+  template <class Fill>
+  bool Upload(Sprite& sprite, UINT width, UINT height, Fill fill);
+  void DrawSprite(const Sprite& sprite, const Rect& screenArea, const Rect& contentArea, std::uint32_t argb);
+  void FillRect(const Rect& area, std::uint32_t argb);
+
+  void ReleaseSprites();
+  void ReadBackBufferSize();
+  Rect ScreenRect() const { return Rect{0, 0, backBufferWidth_, backBufferHeight_}; }
+
+  IDirect3DDevice8* device_;
+  const CStateMirror* mirror_;
+  D3DCAPS8 caps_{};
+  bool usable_ = false;  // the device can draw the overlay at all
+  UINT backBufferWidth_ = 0;
+  UINT backBufferHeight_ = 0;
+  // The state block of the overlay's states, for saving and restoring the game's values on a device that can.
+  DWORD stateBlock_ = 0;
+
+  // The shared state as last read, with the sequence numbers it was read at.
+  std::uint32_t lineSequence_ = 0;
+  std::uint32_t blockSequence_ = 0;
+  std::uint32_t pictureSequence_ = 0;
+  std::uint32_t switchesSequence_ = 0;
+  bool lineRead_ = false;
+  bool blockRead_ = false;
+  bool pictureRead_ = false;
+  bool switchesRead_ = false;
+  LineRecord line_;
+  BlockRecord block_;
+  PictureRecord picture_;
+  SwitchRecord switches_;
+
+  TextSprite lineSprite_;
+  TextSprite blockSprite_;
+  TextSprite fpsSprite_;
+  PictureSprite pictureSprite_;
+
+  FpsMeter fpsMeter_;
+  ScreenWord screenWord_ = 0;
+  RendererCounters counters_;
+};
+
+}  // namespace ingame

@@ -1,0 +1,219 @@
+#include "ingame/d3d8/state_mirror.h"
+
+namespace ingame {
+namespace {
+
+enum Kinds : unsigned { kPixel = 1, kVertex = 2 };
+
+DWORD DefaultRenderState(D3DRENDERSTATETYPE state, bool autoDepthStencil) {
+  switch (state) {
+    case D3DRS_ZENABLE: return autoDepthStencil ? D3DZB_TRUE : D3DZB_FALSE;
+    case D3DRS_ZWRITEENABLE: return TRUE;
+    case D3DRS_SRCBLEND: return D3DBLEND_ONE;
+    case D3DRS_DESTBLEND: return D3DBLEND_ZERO;
+    case D3DRS_BLENDOP: return D3DBLENDOP_ADD;
+    case D3DRS_FILLMODE: return D3DFILL_SOLID;
+    case D3DRS_SHADEMODE: return D3DSHADE_GOURAUD;
+    case D3DRS_COLORWRITEENABLE: return 0xF;
+    case D3DRS_CULLMODE: return D3DCULL_CCW;
+    case D3DRS_LIGHTING: return TRUE;
+    case D3DRS_VERTEXBLEND: return D3DVBF_DISABLE;
+    case D3DRS_MULTISAMPLEMASK: return 0xFFFFFFFF;
+    default: return 0;  // the switches that start off, WRAP0 and CLIPPLANEENABLE
+  }
+}
+
+DWORD DefaultStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type) {
+  switch (type) {
+    case D3DTSS_COLOROP: return stage == 0 ? D3DTOP_MODULATE : D3DTOP_DISABLE;
+    case D3DTSS_ALPHAOP: return stage == 0 ? D3DTOP_SELECTARG1 : D3DTOP_DISABLE;
+    case D3DTSS_COLORARG1:
+    case D3DTSS_ALPHAARG1: return D3DTA_TEXTURE;
+    case D3DTSS_COLORARG2:
+    case D3DTSS_ALPHAARG2: return D3DTA_CURRENT;
+    case D3DTSS_TEXCOORDINDEX: return stage;
+    case D3DTSS_TEXTURETRANSFORMFLAGS: return D3DTTFF_DISABLE;
+    case D3DTSS_ADDRESSU:
+    case D3DTSS_ADDRESSV: return D3DTADDRESS_WRAP;
+    case D3DTSS_MAGFILTER:
+    case D3DTSS_MINFILTER: return D3DTEXF_POINT;
+    case D3DTSS_MIPFILTER: return D3DTEXF_NONE;
+    case D3DTSS_RESULTARG: return D3DTA_CURRENT;
+    default: return 0;
+  }
+}
+
+// Which predefined state blocks hold a followed render state: the pixel states, the vertex states, or both.
+unsigned RenderStateKinds(D3DRENDERSTATETYPE state) {
+  switch (state) {
+    case D3DRS_SHADEMODE: return kPixel | kVertex;
+    case D3DRS_CULLMODE:
+    case D3DRS_LIGHTING:
+    case D3DRS_FOGENABLE:
+    case D3DRS_SPECULARENABLE:
+    case D3DRS_VERTEXBLEND:
+    case D3DRS_CLIPPLANEENABLE:
+    case D3DRS_MULTISAMPLEMASK: return kVertex;
+    default: return kPixel;
+  }
+}
+
+unsigned StageStateKinds(D3DTEXTURESTAGESTATETYPE type) {
+  return type == D3DTSS_TEXCOORDINDEX || type == D3DTSS_TEXTURETRANSFORMFLAGS ? kPixel | kVertex : kPixel;
+}
+
+int RenderStateSlot(D3DRENDERSTATETYPE state) {
+  for (int i = 0; i < kOverlayRenderStateCount; ++i) {
+    if (kOverlayRenderStates[i].state == state) return i;
+  }
+  return -1;
+}
+
+int StageStateSlot(DWORD stage, D3DTEXTURESTAGESTATETYPE type) {
+  for (int i = 0; i < kOverlayStageStateCount; ++i) {
+    if (kOverlayStageStates[i].stage == stage && kOverlayStageStates[i].type == type) {
+      return kOverlayRenderStateCount + i;
+    }
+  }
+  return -1;
+}
+
+}  // namespace
+
+CStateMirror::CStateMirror(UINT backBufferWidth, UINT backBufferHeight, bool autoDepthStencil) {
+  ResetToDefaults(backBufferWidth, backBufferHeight, autoDepthStencil);
+}
+
+void CStateMirror::ResetToDefaults(UINT backBufferWidth, UINT backBufferHeight, bool autoDepthStencil) {
+  current_ = Values{};
+  for (int i = 0; i < kOverlayRenderStateCount; ++i) {
+    current_.renderStates[i] = DefaultRenderState(kOverlayRenderStates[i].state, autoDepthStencil);
+  }
+  for (int i = 0; i < kOverlayStageStateCount; ++i) {
+    current_.stageStates[i] = DefaultStageState(kOverlayStageStates[i].stage, kOverlayStageStates[i].type);
+  }
+  current_.viewport = D3DVIEWPORT8{0, 0, backBufferWidth, backBufferHeight, 0.0f, 1.0f};
+  recording_.reset();
+}
+
+CStateMirror::Values& CStateMirror::Target(int slot) {
+  if (!recording_) return current_;
+  recording_->has.set(static_cast<std::size_t>(slot));
+  return recording_->values;
+}
+
+void CStateMirror::SetRenderState(D3DRENDERSTATETYPE state, DWORD value) {
+  const int slot = RenderStateSlot(state);
+  if (slot >= 0) Target(slot).renderStates[slot] = value;
+}
+
+void CStateMirror::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE type, DWORD value) {
+  const int slot = StageStateSlot(stage, type);
+  if (slot >= 0) Target(slot).stageStates[slot - kOverlayRenderStateCount] = value;
+}
+
+void CStateMirror::SetTexture(DWORD stage, IDirect3DBaseTexture8* texture) {
+  if (stage == 0) Target(kTexture0).texture0 = texture;
+}
+
+void CStateMirror::SetVertexShader(DWORD handle) { Target(kVertexShader).vertexShader = handle; }
+
+void CStateMirror::SetPixelShader(DWORD handle) { Target(kPixelShader).pixelShader = handle; }
+
+void CStateMirror::SetStreamSource(UINT stream, IDirect3DVertexBuffer8* buffer, UINT stride) {
+  if (stream != 0) return;
+  Values& values = Target(kStream0);
+  values.stream0 = buffer;
+  values.stream0Stride = stride;
+}
+
+void CStateMirror::SetViewport(const D3DVIEWPORT8& viewport) { Target(kViewport).viewport = viewport; }
+
+void CStateMirror::DrawFromUserMemory() {
+  current_.stream0 = nullptr;
+  current_.stream0Stride = 0;
+}
+
+void CStateMirror::SetRenderTarget(UINT width, UINT height) {
+  current_.viewport = D3DVIEWPORT8{0, 0, width, height, 0.0f, 1.0f};
+}
+
+void CStateMirror::BeginStateBlock() { recording_.emplace(); }
+
+void CStateMirror::EndStateBlock(DWORD token) {
+  if (recording_) blocks_[token] = *recording_;
+  recording_.reset();
+}
+
+void CStateMirror::CreateStateBlock(D3DSTATEBLOCKTYPE type, DWORD token) {
+  Block block;
+  const unsigned wanted = type == D3DSBT_PIXELSTATE ? kPixel : type == D3DSBT_VERTEXSTATE ? kVertex : kPixel | kVertex;
+  const bool all = type == D3DSBT_ALL;
+  for (int i = 0; i < kOverlayRenderStateCount; ++i) {
+    block.has.set(static_cast<std::size_t>(i), all || (RenderStateKinds(kOverlayRenderStates[i].state) & wanted) != 0);
+  }
+  for (int i = 0; i < kOverlayStageStateCount; ++i) {
+    block.has.set(static_cast<std::size_t>(kOverlayRenderStateCount + i),
+                  all || (StageStateKinds(kOverlayStageStates[i].type) & wanted) != 0);
+  }
+  block.has.set(kTexture0, all);
+  block.has.set(kStream0, all);
+  block.has.set(kViewport, all);
+  block.has.set(kVertexShader, (wanted & kVertex) != 0);
+  block.has.set(kPixelShader, (wanted & kPixel) != 0);
+  block.values = current_;
+  blocks_[token] = block;
+}
+
+void CStateMirror::CopySlot(Values& to, const Values& from, int slot) {
+  if (slot < kOverlayRenderStateCount) {
+    to.renderStates[slot] = from.renderStates[slot];
+  } else if (slot < kTexture0) {
+    to.stageStates[slot - kOverlayRenderStateCount] = from.stageStates[slot - kOverlayRenderStateCount];
+  } else if (slot == kTexture0) {
+    to.texture0 = from.texture0;
+  } else if (slot == kVertexShader) {
+    to.vertexShader = from.vertexShader;
+  } else if (slot == kPixelShader) {
+    to.pixelShader = from.pixelShader;
+  } else if (slot == kStream0) {
+    to.stream0 = from.stream0;
+    to.stream0Stride = from.stream0Stride;
+  } else if (slot == kViewport) {
+    to.viewport = from.viewport;
+  }
+}
+
+void CStateMirror::ApplyStateBlock(DWORD token) {
+  const auto found = blocks_.find(token);
+  if (found == blocks_.end()) return;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (found->second.has.test(static_cast<std::size_t>(slot))) CopySlot(current_, found->second.values, slot);
+  }
+}
+
+void CStateMirror::CaptureStateBlock(DWORD token) {
+  const auto found = blocks_.find(token);
+  if (found == blocks_.end()) return;
+  for (int slot = 0; slot < kSlotCount; ++slot) {
+    if (found->second.has.test(static_cast<std::size_t>(slot))) CopySlot(found->second.values, current_, slot);
+  }
+}
+
+void CStateMirror::DeleteStateBlock(DWORD token) { blocks_.erase(token); }
+
+void CStateMirror::Restore(IDirect3DDevice8* device) const {
+  for (int i = 0; i < kOverlayRenderStateCount; ++i) {
+    device->SetRenderState(kOverlayRenderStates[i].state, current_.renderStates[i]);
+  }
+  for (int i = 0; i < kOverlayStageStateCount; ++i) {
+    device->SetTextureStageState(kOverlayStageStates[i].stage, kOverlayStageStates[i].type, current_.stageStates[i]);
+  }
+  device->SetTexture(0, current_.texture0);
+  device->SetVertexShader(current_.vertexShader);
+  device->SetPixelShader(current_.pixelShader);
+  device->SetStreamSource(0, current_.stream0, current_.stream0Stride);
+  device->SetViewport(&current_.viewport);
+}
+
+}  // namespace ingame

@@ -1,0 +1,113 @@
+// The overlay in real Direct3D 8 frames: a game (the test game or the preview) started with the overlay's
+// d3d8.dll beside it, as a player would install it, the overlay's communication library loaded into the test as
+// the dialog loads it, and the frames the game presented read back pixel by pixel.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "overlay/overlay_api.h"
+#include "tests/game/game_report.h"
+
+namespace e2e {
+
+// A frame as the game presented it: 0x00RRGGBB, rows top first.
+struct Frame {
+  int width = 0;
+  int height = 0;
+  std::vector<std::uint32_t> pixels;
+
+  bool valid() const { return !pixels.empty(); }
+  std::uint32_t At(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+  int Count(std::uint32_t colour) const;
+  // The smallest rectangle holding every pixel unlike `background`; empty (all zero) when there is none.
+  RECT Changed(std::uint32_t background) const;
+  // Whether a pixel within `tolerance` of `colour` in every channel lies inside the rectangle.
+  bool Has(std::uint32_t colour, const RECT& within, int tolerance = 0) const;
+  // The number of pixels unlike `background` in each column of the rectangle.
+  std::vector<int> ColumnCounts(std::uint32_t background, const RECT& within) const;
+};
+
+bool Near(std::uint32_t a, std::uint32_t b, int tolerance);
+bool Inside(const RECT& inner, const RECT& outer);
+std::string Describe(const RECT& r);
+
+// A Direct3D 8 game with the overlay: the program (bin/<exe>) and the overlay's d3d8.dll copied into a folder of
+// their own and started there. Windows takes a d3d8.dll beside the program by itself; Wine does when told to
+// (WINEDLLOVERRIDES=d3d8=n,b, which scripts/wine-env.sh sets for the tests and everything they start). Ended
+// with the object.
+class Game {
+ public:
+  // `exe` is a program of bin/ (va_vazu_testgame.exe, va_vazu_preview.exe); `withOverlay` false leaves the
+  // overlay's d3d8.dll out, for the game alone.
+  explicit Game(const std::string& arguments, const std::string& exe = "va_vazu_testgame.exe",
+                bool withOverlay = true);
+  ~Game();
+  Game(const Game&) = delete;
+  Game& operator=(const Game&) = delete;
+
+  bool Running() const;
+  DWORD processId() const { return process_.dwProcessId; }
+  HWND window() const;
+  void End();
+
+  // The test game's report; null for another game, or before it has made it.
+  const testgame::Report* report() const;
+  // Waits until the test game has presented `count` frames more than now; false when it does not in time.
+  bool WaitForFrames(std::uint32_t count, DWORD timeoutMs = 10000) const;
+  // The next frame the test game presents; invalid when none comes in time.
+  Frame Capture(DWORD timeoutMs = 10000) const;
+  // Captures until `done` holds or the time is up; the last capture.
+  Frame WaitForFrame(const std::function<bool(const Frame&)>& done, DWORD timeoutMs = 10000) const;
+  // Why the test game stopped, if it did ("" while it runs).
+  std::string Failure() const;
+
+ private:
+  std::filesystem::path folder_;
+  PROCESS_INFORMATION process_{};
+  // Opened on first use, by const accessors too.
+  mutable HANDLE reportSection_ = nullptr;
+  mutable const testgame::Report* report_ = nullptr;
+};
+
+// The overlay's hvcomms.dll (bin/overlay/) loaded into the test process, called as the dialog calls it. It
+// starts with every element hidden, so each test begins with a clean overlay.
+class Overlay {
+ public:
+  Overlay();
+  ~Overlay();
+  Overlay(const Overlay&) = delete;
+  Overlay& operator=(const Overlay&) = delete;
+
+  bool loaded() const { return module_ != nullptr; }
+  int SetLine(int x, int y, const char* text, std::uint32_t argb, bool black = false, int size = 20, bool bold = false,
+              bool monospace = false) const;
+  int ShowLine(bool show) const;
+  int SetBlock(int x, int y, int width, int height, const char* text, std::uint32_t argb, bool black = false,
+               int size = 20, bool bold = false, bool monospace = false) const;
+  int ShowBlock(bool show) const;
+  int LoadPicture(const std::string& path) const;
+  int ShowPicture(bool show, int x, int y) const;
+  int ShowFps(bool show) const;
+  // The screen size the library reports, or nothing when it writes nothing.
+  std::optional<std::pair<int, int>> ScreenSize() const;
+
+ private:
+  template <class Function>
+  Function Get(const char* name) const {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+  }
+  HMODULE module_ = nullptr;
+};
+
+// A 24-bit BMP whose pixel (x, y) is colour(x, y), 0x00RRGGBB.
+void WriteBmp(const std::filesystem::path& file, int width, int height,
+              const std::function<std::uint32_t(int, int)>& colour);
+
+}  // namespace e2e

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "ingame/common/layout.h"
+#include "ingame/common/shared_state.h"
+
+using namespace ingame;
+
+TEST(SharedState, ReadersGetWholeRecordsOrNothing) {
+  Slot<LineRecord> slot{};
+  TextLook look;
+  look.argb = 0xFF00FF00;
+  Publish(slot, MakeLineRecord(3, 4, "first", look));
+  LineRecord read;
+  std::uint32_t sequence = 0;
+  ASSERT_TRUE(TryRead(slot, read, sequence));
+  EXPECT_EQ(std::string(read.text, read.length), "first");
+  EXPECT_EQ(sequence, Sequence(slot));
+
+  // A writer that died in the middle leaves the slot odd: nothing is read until the next writer finishes.
+  slot.sequence.store(sequence + 1);
+  std::memset(&slot.record, 0x7F, sizeof slot.record);
+  EXPECT_FALSE(TryRead(slot, read, sequence));
+  Publish(slot, MakeLineRecord(5, 6, "second", look));
+  EXPECT_EQ(Sequence(slot) % 2, 0u);
+  ASSERT_TRUE(TryRead(slot, read, sequence));
+  EXPECT_EQ(std::string(read.text, read.length), "second");
+  EXPECT_EQ(read.x, 5);
+}
+
+TEST(SharedState, RecordsCutTextsAndChecksRejectWhatDoesNotFit) {
+  const std::string long_text(2000, 'a');
+  const LineRecord line = MakeLineRecord(0, 0, long_text.c_str(), TextLook{});
+  EXPECT_EQ(line.length, kLineTextCapacity);
+  EXPECT_EQ(line.text[kLineTextCapacity], '\0');
+  const BlockRecord block = MakeBlockRecord(0, 0, 10, 10, long_text.c_str(), TextLook{});
+  EXPECT_EQ(block.length, kBlockTextCapacity);
+  EXPECT_EQ(MakeLineRecord(0, 0, nullptr, TextLook{}).length, 0);
+
+  LineRecord hostileLine = line;
+  hostileLine.length = kLineTextCapacity + 1;
+  EXPECT_FALSE(CheckLine(hostileLine));
+  BlockRecord hostileBlock = block;
+  hostileBlock.length = 0xFFFF;
+  EXPECT_FALSE(CheckBlock(hostileBlock));
+
+  EXPECT_TRUE(CheckPicture(PictureRecord{0, 0, 0}));
+  EXPECT_TRUE(CheckPicture(PictureRecord{7, kPictureMaxSide, kPictureMaxPixels / kPictureMaxSide}));
+  EXPECT_FALSE(CheckPicture(PictureRecord{7, 0, 10}));
+  EXPECT_FALSE(CheckPicture(PictureRecord{7, kPictureMaxSide + 1, 1}));
+  EXPECT_FALSE(CheckPicture(PictureRecord{7, 8192, 8192}));
+
+  const PictureRecord picture{9, 4, 3};
+  const std::size_t exact = sizeof(PictureHeader) + 4 * 3 * 4;
+  EXPECT_TRUE(CheckPictureSection(PictureHeader{9, 4, 3, 0}, exact, picture));
+  EXPECT_FALSE(CheckPictureSection(PictureHeader{9, 4, 3, 0}, exact - 1, picture));
+  EXPECT_FALSE(CheckPictureSection(PictureHeader{8, 4, 3, 0}, exact, picture));
+  EXPECT_FALSE(CheckPictureSection(PictureHeader{9, 4, 4, 0}, 1 << 20, picture));
+}
+
+TEST(SharedState, ScreenWordAndTextHeight) {
+  const Screen screen = UnpackScreen(PackScreen(0xDEADBEEF, 1920, 1080));
+  EXPECT_EQ(screen.processId, 0xDEADBEEFu);
+  EXPECT_EQ(screen.width, 1920u);
+  EXPECT_EQ(screen.height, 1080u);
+  EXPECT_EQ(UnpackScreen(0).processId, 0u);
+  EXPECT_EQ(TextHeight(TextLook{0, 0, 0}), kDefaultTextHeight);
+  EXPECT_EQ(TextHeight(TextLook{0, 40, 0}), 40);
+}
+
+TEST(Layout, FittingKeepsTheAspectAndTheLimits) {
+  EXPECT_EQ(FitWithin(Size{100, 50}, 200, 200), (Size{100, 50}));
+  EXPECT_EQ(FitWithin(Size{4000, 1000}, 2048, 2048), (Size{2048, 512}));
+  EXPECT_EQ(FitWithin(Size{100000, 1}, 16384, 16384), (Size{16384, 1}));
+  for (const Size size : {Size{32768, 32768}, Size{65535, 3}, Size{5000, 5000}, Size{1, 65535}}) {
+    const Size fitted = FitPictureLimits(size);
+    EXPECT_GE(fitted.width, 1u);
+    EXPECT_GE(fitted.height, 1u);
+    EXPECT_LE(fitted.width, kPictureMaxSide);
+    EXPECT_LE(fitted.height, kPictureMaxSide);
+    EXPECT_LE(std::uint64_t{fitted.width} * fitted.height, kPictureMaxPixels);
+  }
+  EXPECT_EQ(FitPictureLimits(Size{32768, 32768}), (Size{4096, 4096}));
+}
+
+TEST(Layout, ScaleDownAveragesWhatEachPixelCovers) {
+  const std::uint32_t source[] = {0xFF000000, 0xFFFFFFFF, 0x00000000, 0x00000000,
+                                  0xFF000000, 0xFFFFFFFF, 0x00000000, 0x00000000};
+  std::uint32_t target[2] = {};
+  ScaleDown(source, Size{4, 2}, 4, target, Size{2, 1}, 2);
+  EXPECT_EQ(target[0], 0xFF808080u);
+  EXPECT_EQ(target[1], 0x00000000u);
+}
+
+TEST(Layout, LinesClipsAndFrameRate) {
+  EXPECT_EQ(SplitLines("a\r\nb\r\n"), (std::vector<std::string_view>{"a", "b", ""}));
+  EXPECT_EQ(SplitLines("a\rb\nc"), (std::vector<std::string_view>{"a\rb\nc"}));
+  EXPECT_EQ(Intersect(Rect{0, 0, 10, 10}, Rect{5, 5, 20, 20}), (Rect{5, 5, 10, 10}));
+  EXPECT_TRUE(Intersect(Rect{0, 0, 10, 10}, Rect{10, 0, 20, 10}).Empty());
+
+  FpsMeter meter;
+  EXPECT_FALSE(meter.AddFrame(1000));
+  for (int i = 1; i < 60; ++i) meter.AddFrame(1000 + i * 1000 / 60);
+  EXPECT_TRUE(meter.AddFrame(2000));
+  EXPECT_EQ(meter.Fps(), 60);
+  EXPECT_EQ(FpsText(meter.Fps()), "FPS 60");
+  EXPECT_EQ(FpsText(0), "FPS --");
+}
