@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(cmake make g++ clang googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386 xvfb
-          xauth x11-utils libxtst6 imagemagick python3)
+          xauth x11-utils libxtst6 imagemagick python3 fonts-liberation)
 
 # Wanted where the distribution has it: clang's runtime for the fuzzing test (skipped without it).
 optional=(libclang-rt-dev)

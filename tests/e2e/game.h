@@ -109,5 +109,9 @@ class Overlay {
 // A 24-bit BMP whose pixel (x, y) is colour(x, y), 0x00RRGGBB.
 void WriteBmp(const std::filesystem::path& file, int width, int height,
               const std::function<std::uint32_t(int, int)>& colour);
+// The same picture encoded by the system's imaging component in `container` (BMP, PNG, JPEG, GIF, ...); false when
+// it could not be written.
+bool WritePicture(const std::filesystem::path& file, const GUID& container, int width, int height,
+                  const std::function<std::uint32_t(int, int)>& colour);
 
 }  // namespace e2e

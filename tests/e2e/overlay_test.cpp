@@ -1,27 +1,382 @@
 // The overlay inside real Direct3D 8 frames: what the communication library is told shows in the frames a game
-// presents, pixel by pixel, and the game is left as it was.
+// presents, pixel by pixel, whatever the back buffer and the device; the game's own states are as it set them
+// after every frame; and neither start order, restarts, a second game nor a broken shared state upsets it.
+//
+// The test game clears its frames to one colour, so every pixel the overlay touches shows; it reads each
+// presented frame back from its back buffer on request.
 #include <gtest/gtest.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <cstring>
+#include <ostream>
+#include <string>
 
 #include "game.h"
 #include "harness.h"
+#include "ingame/common/shared_section.h"
 
 namespace e2e {
 namespace {
 
-constexpr std::uint32_t kScene = 0x204060;
-constexpr int kWidth = 320;
-constexpr int kHeight = 240;
+namespace fs = std::filesystem;
 
-TEST(OverlayDrawing, TextLineSitsAtItsPlace) {
+constexpr std::uint32_t kScene = 0x204060;
+constexpr char kGame[] = "--size 320x240 --clear 204060";
+const RECT kScreen{0, 0, 320, 240};
+
+bool HasChange(const Frame& f) { return f.Changed(kScene).right != 0; }
+bool Unchanged(const Frame& f) { return f.Changed(kScene).right == 0; }
+
+// The width of what the overlay drew, text only.
+LONG DrawnWidth(const Game& game, const Overlay& overlay, const char* text, bool bold, bool monospace) {
+  overlay.SetLine(10, 10, text, 0xFFFFFFFF, false, 20, bold, monospace);
+  const Frame frame = game.WaitForFrame([](const Frame& f) { return f.Count(0xFFFFFF) > 0; });
+  const RECT changed = frame.Changed(kScene);
+  return changed.right - changed.left;
+}
+
+// The text line: its colour lies in the box that starts at (x, y) and nowhere else; the colour's alpha mixes it
+// with the game; the black background fills exactly the text's box; alpha 0 draws nothing, nor does hiding it.
+TEST(OverlayDrawing, TextLineColourAlphaAndBackground) {
   Overlay overlay;
-  ASSERT_TRUE(overlay.loaded());
-  Game game("--size 320x240 --clear 204060");
+  Game game(kGame);
+  const RECT around{40, 30, 240, 70};
+
   EXPECT_EQ(overlay.SetLine(40, 30, "HHHH", 0xFFFF0000), 1);
   EXPECT_EQ(overlay.ShowLine(true), 1);
-  const Frame frame = game.WaitForFrame([](const Frame& f) { return f.Count(0xFF0000) > 0; });
+  Frame frame = game.WaitForFrame([](const Frame& f) { return f.Count(0xFF0000) > 0; });
   ASSERT_TRUE(frame.valid()) << game.Failure();
   EXPECT_GT(frame.Count(0xFF0000), 20);
-  EXPECT_TRUE(Inside(frame.Changed(kScene), RECT{40, 30, 240, 70})) << Describe(frame.Changed(kScene));
+  EXPECT_TRUE(Inside(frame.Changed(kScene), around)) << Describe(frame.Changed(kScene));
+  EXPECT_LT(frame.Changed(kScene).left, 40 + 6);
+
+  // Half alpha: fully covered pixels are the halfway mix of red and the scene, and none is pure red.
+  overlay.SetLine(40, 30, "HHHH", 0x80FF0000);
+  frame = game.WaitForFrame([](const Frame& f) { return f.Count(0xFF0000) == 0 && HasChange(f); });
+  EXPECT_TRUE(frame.Has(0x902030, around, 2)) << "no halfway mix of red and the scene";
+  EXPECT_EQ(frame.Count(0xFF0000), 0);
+
+  overlay.SetLine(40, 30, "HHHH", 0xFFFF0000, true);
+  frame = game.WaitForFrame([](const Frame& f) { return f.At(40, 30) == 0; });
+  const RECT background = frame.Changed(kScene);
+  EXPECT_EQ(background.left, 40);
+  EXPECT_EQ(background.top, 30);
+  EXPECT_TRUE(Inside(background, around)) << Describe(background);
+  EXPECT_FALSE(frame.Has(kScene, background)) << "the background has holes";
+  EXPECT_TRUE(frame.Has(0xFF0000, background));
+
+  overlay.SetLine(40, 30, "HHHH", 0x00FF0000, true);
+  EXPECT_TRUE(game.WaitForFrame(Unchanged).valid());
+  EXPECT_TRUE(Unchanged(game.Capture())) << "alpha 0 drew something";
+
+  overlay.SetLine(40, 30, "HHHH", 0xFFFF0000, true);
+  game.WaitForFrame(HasChange);
+  overlay.ShowLine(false);
+  EXPECT_TRUE(Unchanged(game.WaitForFrame(Unchanged))) << "still drawn when hidden";
+}
+
+// Bold is wider than regular (in letters whose bold is wider: the capitals of the system's Arial keep their
+// widths); a monospace font gives narrow and wide letters one width, a proportional one not.
+TEST(OverlayDrawing, BoldAndMonospace) {
+  Overlay overlay;
+  Game game(kGame);
+  overlay.ShowLine(true);
+  const LONG regular = DrawnWidth(game, overlay, "rrrtttsss", false, false);
+  const LONG bold = DrawnWidth(game, overlay, "rrrtttsss", true, false);
+  EXPECT_GT(bold, regular);
+  const LONG monoNarrow = DrawnWidth(game, overlay, "iiiiii", false, true);
+  const LONG monoWide = DrawnWidth(game, overlay, "MMMMMM", false, true);
+  EXPECT_NEAR(monoNarrow, monoWide, 4);
+  const LONG narrow = DrawnWidth(game, overlay, "iiiiii", false, false);
+  const LONG wide = DrawnWidth(game, overlay, "MMMMMM", false, false);
+  EXPECT_LT(narrow * 2, wide);
+}
+
+// The text block: one line per CR LF, everything cut at its box, the black background filling the box exactly.
+TEST(OverlayDrawing, TextBlockIsClippedToItsBox) {
+  Overlay overlay;
+  Game game(kGame);
+  overlay.ShowBlock(true);
+
+  overlay.SetBlock(20, 20, 200, 150, "WWW\r\nWWW", 0xFF00FF00);
+  Frame frame = game.WaitForFrame([](const Frame& f) { return f.Count(0x00FF00) > 0; });
+  std::vector<bool> rowHasText(static_cast<std::size_t>(frame.height), false);
+  for (int y = 0; y < frame.height; ++y) {
+    for (int x = 0; x < frame.width; ++x) rowHasText[y] = rowHasText[y] || frame.At(x, y) != kScene;
+  }
+  int bands = 0;
+  for (int y = 0; y < frame.height; ++y) bands += rowHasText[y] && (y == 0 || !rowHasText[y - 1]) ? 1 : 0;
+  EXPECT_EQ(bands, 2);
+
+  const RECT box{20, 20, 80, 50};
+  const char* lines = "WWWWWWWWWWWW\r\nWWWWWWWWWWWW\r\nWWWWWWWWWWWW";
+  overlay.SetBlock(20, 20, 60, 30, lines, 0xFF00FF00);
+  frame = game.WaitForFrame([&](const Frame& f) { return HasChange(f) && Inside(f.Changed(kScene), box); });
+  const RECT changed = frame.Changed(kScene);
+  EXPECT_TRUE(Inside(changed, box)) << Describe(changed);
+  EXPECT_GE(changed.right, box.right - 2) << Describe(changed);
+  EXPECT_GE(changed.bottom, box.bottom - 2) << "the second line is missing: " << Describe(changed);
+
+  overlay.SetBlock(20, 20, 60, 30, lines, 0xFF00FF00, true);
+  frame = game.WaitForFrame([](const Frame& f) { return f.At(20, 20) == 0; });
+  EXPECT_EQ(Describe(frame.Changed(kScene)), Describe(box));
+  EXPECT_FALSE(frame.Has(kScene, box)) << "the background has holes";
+}
+
+struct PictureFormat {
+  std::string name;
+  GUID container;
+  int tolerance;  // JPEG is lossy
+};
+
+void PrintTo(const PictureFormat& f, std::ostream* out) { *out << f.name; }
+
+class OverlayPicture : public ::testing::TestWithParam<PictureFormat> {};
+
+// A picture of two known halves shows with its corner at the position of its call, goes when hidden, and a file
+// that cannot be read is rejected and shows nothing.
+TEST_P(OverlayPicture, ShowsAtItsPositionAndHides) {
+  const PictureFormat& format = GetParam();
+  constexpr std::uint32_t kLeft = 0xD02030;
+  constexpr std::uint32_t kRight = 0x30D050;
+  const fs::path file = NewRunFolder() / ("picture." + format.name);
+  ASSERT_TRUE(WritePicture(file, format.container, 32, 16, [](int x, int) { return x < 16 ? kLeft : kRight; }));
+  Overlay overlay;
+  Game game(kGame);
+
+  EXPECT_EQ(overlay.LoadPicture(file.string()), 1);
+  overlay.ShowPicture(true, 10, 20);
+  Frame frame = game.WaitForFrame(HasChange);
+  EXPECT_TRUE(Near(frame.At(10 + 8, 20 + 8), kLeft, format.tolerance)) << std::hex << frame.At(18, 28);
+  EXPECT_TRUE(Near(frame.At(10 + 24, 20 + 8), kRight, format.tolerance)) << std::hex << frame.At(34, 28);
+  EXPECT_TRUE(Inside(frame.Changed(kScene), RECT{10, 20, 42, 36})) << Describe(frame.Changed(kScene));
+  if (format.tolerance == 0) {
+    EXPECT_EQ(frame.At(10, 20), kLeft);
+    EXPECT_EQ(frame.At(41, 35), kRight);
+  }
+
+  overlay.ShowPicture(false, 0, 0);
+  EXPECT_TRUE(Unchanged(game.WaitForFrame(Unchanged)));
+
+  EXPECT_EQ(overlay.LoadPicture((file.parent_path() / "missing.png").string()), 0);
+  overlay.ShowPicture(true, 10, 20);
+  game.WaitForFrames(5);
+  EXPECT_TRUE(Unchanged(game.Capture())) << "an unreadable picture drew something";
+}
+
+INSTANTIATE_TEST_SUITE_P(Overlay, OverlayPicture,
+                         ::testing::Values(PictureFormat{"bmp", GUID_ContainerFormatBmp, 0},
+                                           PictureFormat{"png", GUID_ContainerFormatPng, 0},
+                                           PictureFormat{"gif", GUID_ContainerFormatGif, 0},
+                                           PictureFormat{"jpg", GUID_ContainerFormatJpeg, 40}),
+                         [](const ::testing::TestParamInfo<PictureFormat>& test) { return test.param.name; });
+
+// A picture twice as wide as the device's largest texture is drawn scaled to half its size: its right end, with
+// the edge between its two colours, is placed on the screen by a negative position.
+TEST(OverlayPictureSize, LargerThanTheLargestTextureIsScaledDownToFit) {
+  Overlay overlay;
+  Game game(kGame);
+  ASSERT_TRUE(game.WaitForFrames(1)) << game.Failure();
+  const int maxWidth = static_cast<int>(game.report()->maxTextureWidth);
+  ASSERT_GT(maxWidth, 0);
+  const int width = maxWidth * 2;
+  const fs::path file = NewRunFolder() / "wide.bmp";
+  WriteBmp(file, width, 64, [&](int x, int) { return x < width - 400 ? 0xE0E020u : 0x2020E0u; });
+  ASSERT_EQ(overlay.LoadPicture(file.string()), 1);
+  overlay.ShowPicture(true, -(maxWidth - 300), 10);
+  const Frame frame = game.WaitForFrame(HasChange);
+  EXPECT_EQ(frame.At(50, 20), 0xE0E020u);
+  EXPECT_EQ(frame.At(150, 20), 0x2020E0u);
+  EXPECT_EQ(Describe(frame.Changed(kScene)), Describe(RECT{0, 10, 300, 10 + 32}));
+}
+
+// The frame rate appears in the top right corner, yellow on black, only while it is switched on.
+TEST(OverlayFps, ShowsInTheCornerOnlyWhenOn) {
+  Overlay overlay;
+  Game game(kGame);
+  ASSERT_TRUE(game.WaitForFrames(5)) << game.Failure();
+  EXPECT_TRUE(Unchanged(game.Capture()));
+  EXPECT_EQ(overlay.ShowFps(true), 1);
+  const Frame frame = game.WaitForFrame(HasChange);
+  EXPECT_TRUE(Inside(frame.Changed(kScene), RECT{320 - 120, 0, 320, 40})) << Describe(frame.Changed(kScene));
+  EXPECT_TRUE(frame.Has(0xFFFF00, kScreen));
+  EXPECT_TRUE(frame.Has(0x000000, kScreen));
+  overlay.ShowFps(false);
+  EXPECT_TRUE(Unchanged(game.WaitForFrame(Unchanged)));
+}
+
+// The screen size is the back buffer of the game that presented last; with no game none is written. After a reset
+// to another size, both the size and the drawing follow.
+TEST(OverlayScreen, SizeFollowsTheBackBufferThroughAReset) {
+  Overlay overlay;
+  EXPECT_FALSE(overlay.ScreenSize().has_value()) << "a size was written with no game running";
+  Game game("--size 320x240 --clear 204060 --reset-after 30 --reset-size 400x300");
+  ASSERT_TRUE(game.WaitForFrames(2)) << game.Failure();
+  EXPECT_EQ(overlay.ScreenSize(), std::make_pair(320, 240));
+  overlay.SetLine(300, 250, "HH", 0xFFFF0000);
+  overlay.ShowLine(true);
+  ASSERT_TRUE(WaitUntil([&] { return game.report()->resets.load() == 1; })) << game.Failure();
+  ASSERT_TRUE(game.WaitForFrames(2));
+  EXPECT_EQ(overlay.ScreenSize(), std::make_pair(400, 300));
+  const Frame frame = game.WaitForFrame([](const Frame& f) { return f.width == 400 && f.Count(0xFF0000) > 0; });
+  EXPECT_TRUE(frame.Has(0xFF0000, RECT{300, 250, 400, 300}));
+  game.End();
+  EXPECT_FALSE(overlay.ScreenSize().has_value()) << "the size of a game that has ended";
+}
+
+// Everything shown at once, with the line's background and the frame rate.
+void ShowEverything(const Overlay& overlay, const fs::path& picture) {
+  WriteBmp(picture, 24, 24, [](int, int) { return 0xE0E020u; });
+  overlay.SetLine(10, 200, "line", 0xFFFF0000, true);
+  overlay.SetBlock(150, 100, 120, 60, "block\r\nof text", 0xFF00FF00, true);
+  overlay.LoadPicture(picture.string());
+  overlay.ShowPicture(true, 10, 10);
+  overlay.ShowLine(true);
+  overlay.ShowBlock(true);
+  overlay.ShowFps(true);
+}
+
+struct GameCase {
+  std::string name;
+  std::string arguments;
+};
+
+void PrintTo(const GameCase& c, std::ostream* out) { *out << c.name; }
+
+class OverlayGames : public ::testing::TestWithParam<GameCase> {};
+
+// With everything shown, the game finds every state it set (render and stage states, textures, shaders, streams,
+// indices, viewport, transforms, render target) as it set it after each frame, and the overlay is in its frames.
+TEST_P(OverlayGames, DrawAndLeaveTheGameAsItWas) {
+  Overlay overlay;
+  ShowEverything(overlay, NewRunFolder() / "picture.bmp");
+  Game game(std::string(kGame) + " " + GetParam().arguments);
+  ASSERT_TRUE(game.WaitForFrames(40)) << game.Failure();
+  const Frame frame = game.Capture();
+  EXPECT_EQ(frame.At(12, 12), 0xE0E020u) << "no picture";
+  EXPECT_TRUE(frame.Has(0xFF0000, RECT{10, 200, 100, 240})) << "no line";
+  EXPECT_TRUE(frame.Has(0x000000, RECT{150, 100, 270, 160})) << "no block";
+  EXPECT_TRUE(frame.Has(0xFFFF00, RECT{200, 0, 320, 40})) << "no frame rate";
+  const testgame::Report* report = game.report();
+  if (GetParam().arguments.find("odd-state") != std::string::npos ||
+      GetParam().arguments.find("state-blocks") != std::string::npos) {
+    EXPECT_GE(report->stateChecks.load(), 40u);
+  }
+  EXPECT_EQ(report->stateMismatches.load(), 0u) << report->firstMismatch;
+  EXPECT_EQ(game.Failure(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Overlay, OverlayGames,
+    ::testing::Values(GameCase{"OddStates", "--odd-state"}, GameCase{"OddStatesOnAPureDevice", "--odd-state --pure"},
+                      GameCase{"StateBlocks", "--state-blocks"},
+                      GameCase{"StateBlocksOnAPureDevice", "--state-blocks --pure"},
+                      GameCase{"OffscreenTarget", "--odd-state --offscreen"},
+                      GameCase{"PureOffscreenTarget", "--odd-state --offscreen --pure"},
+                      GameCase{"Multithreaded", "--odd-state --multithreaded"},
+                      GameCase{"DeviceCreatedAgain", "--odd-state --recreate-after 15"}),
+    [](const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; });
+
+class OverlayFormats : public ::testing::TestWithParam<std::string> {};
+
+// Each back-buffer format gets the overlay in its colours (16-bit formats within their precision).
+TEST_P(OverlayFormats, DrawInEveryBackBufferFormat) {
+  Overlay overlay;
+  overlay.SetLine(20, 20, "HHHH", 0xFFFFFFFF, true);
+  overlay.ShowLine(true);
+  Game game("--size 320x240 --clear 808080 --format " + GetParam());
+  const Frame frame = game.WaitForFrame([](const Frame& f) { return f.Has(0xFFFFFF, RECT{20, 20, 120, 50}, 8); });
+  ASSERT_TRUE(frame.valid()) << game.Failure();
+  EXPECT_TRUE(frame.Has(0x000000, RECT{20, 20, 120, 50}, 8));
+  EXPECT_TRUE(Near(frame.At(300, 200), 0x808080, 8)) << std::hex << frame.At(300, 200);
+}
+
+INSTANTIATE_TEST_SUITE_P(Overlay, OverlayFormats, ::testing::Values("X8R8G8B8", "A8R8G8B8", "R5G6B5", "X1R5G5B5"));
+
+// Start orders and restarts: what was sent before a game starts shows when it starts; a communication library
+// released and loaded again (the dialog closed and started again) takes over the running game; a game started
+// again shows the overlay as it stands; two games draw at once.
+TEST(OverlayLifetime, StartOrdersRestartsAndTwoGames) {
+  auto overlay = std::make_unique<Overlay>();
+  overlay->SetLine(40, 30, "HHHH", 0xFFFF0000);
+  overlay->ShowLine(true);
+  auto game = std::make_unique<Game>(kGame);
+  EXPECT_TRUE(game->WaitForFrame([](const Frame& f) { return f.Count(0xFF0000) > 0; }).valid())
+      << "set before the game started, not shown when it did";
+
+  overlay.reset();
+  ASSERT_TRUE(game->WaitForFrames(3));
+  EXPECT_GT(game->Capture().Count(0xFF0000), 0) << "the line went with the library";
+  overlay = std::make_unique<Overlay>();  // starts by hiding everything, as the dialog does
+  EXPECT_TRUE(Unchanged(game->WaitForFrame(Unchanged)));
+  overlay->ShowLine(true);
+  EXPECT_GT(game->WaitForFrame([](const Frame& f) { return f.Count(0xFF0000) > 0; }).Count(0xFF0000), 0);
+
+  game = std::make_unique<Game>(kGame);
+  Game second("--size 200x100 --clear 204060 --pos 400,0");
+  for (const Game* g : {game.get(), &second}) {
+    EXPECT_GT(g->WaitForFrame([](const Frame& f) { return f.Count(0xFF0000) > 0; }).Count(0xFF0000), 0)
+        << "a game started while the library runs does not show the line";
+  }
+  ASSERT_TRUE(second.WaitForFrames(2));
+  const auto size = overlay->ScreenSize();
+  EXPECT_TRUE(size == std::make_pair(320, 240) || size == std::make_pair(200, 100));
+}
+
+// A game that never presents draws nothing and holds nothing up: the library's calls return at once.
+TEST(OverlayLifetime, AGameThatNeverPresents) {
+  Overlay overlay;
+  Game game("--size 320x240 --never-present");
+  ASSERT_TRUE(WaitUntil([&] { return game.report() != nullptr && game.window() != nullptr; }));
+  Sleep(300);
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(overlay.SetLine(1, 1, "x", 0xFFFFFFFF), 1);
+  EXPECT_EQ(overlay.ShowLine(true), 1);
+  EXPECT_LT(GetTickCount64() - start, 100u);
+  EXPECT_FALSE(overlay.ScreenSize().has_value());
+  DWORD_PTR answer = 0;
+  EXPECT_TRUE(SendMessageTimeoutA(game.window(), WM_NULL, 0, 0, SMTO_ABORTIFHUNG, 2000, &answer));
+  EXPECT_EQ(game.report()->frames.load(), 0u);
+}
+
+// A broken or hostile shared state draws nothing and never stops the game; a writer that died in the middle of a
+// change (its slot left odd, its lock abandoned) holds nothing up, and the next change shows.
+TEST(OverlayLifetime, BrokenStateAndAWriterThatDied) {
+  Overlay overlay;
+  Game game(kGame);
+  ingame::SectionView section = ingame::OpenStateSection();
+  ASSERT_TRUE(section);
+  ingame::SharedState& state = *ingame::StateOf(section);
+  ASSERT_TRUE(game.WaitForFrames(2)) << game.Failure();
+
+  // Lengths beyond every buffer, a picture larger than the limits, everything switched on.
+  ingame::LineRecord line = ingame::MakeLineRecord(10, 10, "HHHH", ingame::TextLook{0xFFFF0000, 20, 0});
+  line.length = 0xFFFF;
+  ingame::BlockRecord block = ingame::MakeBlockRecord(0, 0, 0xFFFF, 0xFFFF, "W", ingame::TextLook{0xFFFF0000, 255, 1});
+  block.length = 60000;
+  ingame::Publish(state.line, line);
+  ingame::Publish(state.block, block);
+  ingame::Publish(state.picture, ingame::PictureRecord{12345, 0xFFFFFFFF, 0xFFFFFFFF});
+  ingame::Publish(state.switches, ingame::SwitchRecord{1, 1, 1, 0, 0x7FFFFFFF, -0x7FFFFFFF});
+  ASSERT_TRUE(game.WaitForFrames(10)) << game.Failure();
+  EXPECT_TRUE(Unchanged(game.Capture()));
+
+  // A writer dies holding the lock, half-way through the line.
+  Thread writer([&] {
+    ingame::WritersLock lock(1000);
+    state.line.sequence.fetch_add(1);
+    std::memset(static_cast<void*>(&state.line.record), 0x41, sizeof state.line.record);
+    ExitThread(0);  // without releasing: the lock is abandoned
+  });
+  ASSERT_TRUE(writer.Join(kWaitMs));
+  ASSERT_TRUE(game.WaitForFrames(5)) << game.Failure();
+  EXPECT_TRUE(Unchanged(game.Capture())) << "a half-written line was drawn";
+  const ULONGLONG start = GetTickCount64();
+  EXPECT_EQ(overlay.SetLine(40, 30, "HHHH", 0xFFFF0000), 1);
+  EXPECT_LT(GetTickCount64() - start, 100u) << "the dead writer's lock held the call up";
+  EXPECT_GT(game.WaitForFrame([](const Frame& f) { return f.Count(0xFF0000) > 0; }).Count(0xFF0000), 0);
+  EXPECT_EQ(game.Failure(), "");
 }
 
 }  // namespace

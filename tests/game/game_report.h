@@ -20,6 +20,8 @@ struct Report {
   std::atomic<std::uint32_t> stateChecks;      // frames after which the game checked its states
   std::atomic<std::uint32_t> stateMismatches;  // states found changed, over all checks
   std::atomic<std::int32_t> failure;           // an HRESULT that stopped the game, 0 while it runs
+  std::uint32_t maxTextureWidth;               // the device's largest texture
+  std::uint32_t maxTextureHeight;
   char firstMismatch[192];                     // which state, what was set, what was read
   char failureWhat[96];                        // the call that failed
   // The test asks for a capture by making `captureRequest` differ from `captureDone`; the game reads its back

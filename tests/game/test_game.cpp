@@ -118,7 +118,6 @@ const OddRenderState kOddRenderStates[] = {
     {D3DRS_SHADEMODE, D3DSHADE_FLAT, D3DSHADE_GOURAUD, "SHADEMODE"},
     {D3DRS_STENCILENABLE, TRUE, FALSE, "STENCILENABLE"},
     {D3DRS_COLORWRITEENABLE, D3DCOLORWRITEENABLE_RED | D3DCOLORWRITEENABLE_ALPHA, 0xF, "COLORWRITEENABLE"},
-    {D3DRS_EDGEANTIALIAS, TRUE, FALSE, "EDGEANTIALIAS"},
     {D3DRS_DITHERENABLE, TRUE, FALSE, "DITHERENABLE"},
     {D3DRS_WRAP0, D3DWRAP_U, 0, "WRAP0"},
     {D3DRS_CULLMODE, D3DCULL_CW, D3DCULL_CCW, "CULLMODE"},
@@ -284,6 +283,11 @@ bool CGame::CreateDevice() {
     Fail("CreateDevice", result);
     device_ = nullptr;
     return false;
+  }
+  D3DCAPS8 caps{};
+  if (SUCCEEDED(device_->GetDeviceCaps(&caps))) {
+    report_->maxTextureWidth = caps.MaxTextureWidth;
+    report_->maxTextureHeight = caps.MaxTextureHeight;
   }
   report_->devices.fetch_add(1);
   return true;
@@ -520,13 +524,6 @@ void CGame::Frame() {
     device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, options_.clear, 1.0f, 0);
     device_->EndScene();
   }
-  if (options_.oddState) {
-    if (options_.stateBlocks) {
-      device_->ApplyStateBlock(frame_ % 2 ? recordedBlock_ : createdBlock_);
-    } else {
-      SetOddStates(true);
-    }
-  }
   // The back buffer and its depth buffer, to go back to after presenting with an off-screen target set.
   IDirect3DSurface8* backBuffer = nullptr;
   IDirect3DSurface8* backDepth = nullptr;
@@ -534,6 +531,14 @@ void CGame::Frame() {
     device_->GetRenderTarget(&backBuffer);
     device_->GetDepthStencilSurface(&backDepth);
     device_->SetRenderTarget(offscreenSurface_, offscreenDepth_);
+  }
+  // Set after the render target, which resets the viewport.
+  if (options_.oddState) {
+    if (options_.stateBlocks) {
+      device_->ApplyStateBlock(frame_ % 2 ? recordedBlock_ : createdBlock_);
+    } else {
+      SetOddStates(true);
+    }
   }
   if (options_.neverPresent) {
     if (backBuffer) backBuffer->Release();
