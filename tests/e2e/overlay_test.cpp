@@ -381,3 +381,42 @@ TEST(OverlayLifetime, BrokenStateAndAWriterThatDied) {
 
 }  // namespace
 }  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// Full screen, the game's device is lost while another window is in front; once the game has reset it on its
+// return, the overlay is drawn again.
+TEST(OverlayLifetime, FullScreenDeviceLostAndReset) {
+  Overlay overlay;
+  overlay.SetLine(40, 30, "HHHH", 0xFFFF0000);
+  overlay.ShowLine(true);
+  Game game("--fullscreen --clear 204060");
+  const auto shown = [](const Frame& f) { return f.Count(0xFF0000) > 0; };
+  if (!game.WaitForFrames(5, 5000)) GTEST_SKIP() << "no full-screen device here: " << game.Failure();
+  ASSERT_TRUE(game.WaitForFrame(shown).valid());
+  HWND window = game.window();
+  {
+    // Another program's window in front: the game is switched away from.
+    Thread other([] {
+      HWND front = CreateWindowExA(0, "STATIC", "in front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                   nullptr, nullptr, nullptr, nullptr);
+      SetForegroundWindow(front);
+      const ULONGLONG end = GetTickCount64() + 1500;
+      MSG msg;
+      while (GetTickCount64() < end) {
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        Sleep(5);
+      }
+      DestroyWindow(front);
+    });
+    EXPECT_TRUE(WaitUntil([&] { return game.report()->lostFrames.load() > 0; })) << "the device was not lost";
+  }
+  SetForegroundWindow(window);
+  EXPECT_TRUE(WaitUntil([&] { return game.report()->resets.load() > 0; })) << game.Failure();
+  EXPECT_TRUE(game.WaitForFrame(shown).valid()) << "not drawn after the reset";
+  EXPECT_EQ(game.Failure(), "");
+}
+
+}  // namespace
+}  // namespace e2e

@@ -9,8 +9,8 @@
 
 namespace testgame {
 
-// Room for the largest back buffer the tests use.
-inline constexpr std::uint32_t kMaxCapturePixels = 1024 * 1024;
+// Room for the largest back buffer the tests use, the test screen's full size included.
+inline constexpr std::uint32_t kMaxCapturePixels = 2048 * 1280;
 
 struct Report {
   std::atomic<std::uint32_t> frames;           // presents that returned

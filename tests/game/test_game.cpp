@@ -2,13 +2,14 @@
 // overlay is not tuned to one game. It clears its back buffer to one colour every frame and presents it, and on
 // request it sets every state the overlay touches (and more) to unusual values, through its own calls or through
 // state blocks, and after each present reads them back to see that they are still what it set. It can run with
-// any of the usual back-buffer formats, on a pure or multithreaded device, with an off-screen render target set
-// at present time, reset itself to another size, create its device anew, or never present at all. What it sees
+// any of the usual back-buffer formats, on a pure or multithreaded device, full screen (where its device is lost
+// while another window is in front, and reset when it comes back), with an off-screen render target set at
+// present time, reset itself to another size, create its device anew, or never present at all. What it sees
 // goes into its report section (game_report.h), and so does a copy of its last frame when a test asks for one.
 //
 //   va_vazu_testgame.exe [--size WxH] [--pos X,Y] [--clear RRGGBB] [--format X8R8G8B8|A8R8G8B8|R5G6B5|X1R5G5B5]
 //                        [--pure] [--multithreaded] [--odd-state] [--state-blocks] [--offscreen]
-//                        [--reset-after N --reset-size WxH] [--recreate-after N] [--never-present]
+//                        [--reset-after N --reset-size WxH] [--recreate-after N] [--never-present] [--fullscreen]
 #include <windows.h>
 #include <d3d8.h>
 
@@ -34,6 +35,7 @@ struct Options {
   bool stateBlocks = false;
   bool offscreen = false;
   bool neverPresent = false;
+  bool fullscreen = false;
   UINT resetAfter = 0;
   UINT resetWidth = 0;
   UINT resetHeight = 0;
@@ -79,6 +81,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.offscreen = true;
     } else if (a == "--never-present") {
       options.neverPresent = true;
+    } else if (a == "--fullscreen") {
+      options.fullscreen = true;
     } else if (a == "--reset-after") {
       options.resetAfter = static_cast<UINT>(std::strtoul(next, nullptr, 10));
       ++i;
@@ -229,7 +233,7 @@ bool CGame::Start(HINSTANCE instance) {
   windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   windowClass.lpszClassName = "VaVazuTestGame";
   RegisterClassA(&windowClass);
-  const DWORD style = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  const DWORD style = options_.fullscreen ? WS_POPUP : WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
   RECT outer{0, 0, static_cast<LONG>(options_.width), static_cast<LONG>(options_.height)};
   AdjustWindowRect(&outer, style, FALSE);
   window_ = CreateWindowA("VaVazuTestGame", "va_vazu test game", style | WS_VISIBLE, options_.x, options_.y,
@@ -265,11 +269,19 @@ bool CGame::CreateDevice() {
   parameters_.BackBufferWidth = options_.width;
   parameters_.BackBufferHeight = options_.height;
   parameters_.BackBufferFormat = options_.format;
+  if (options_.fullscreen) {
+    // The display as it is: no mode change is needed.
+    D3DDISPLAYMODE mode{};
+    direct3d_->GetAdapterDisplayMode(D3DADAPTER_DEFAULT, &mode);
+    parameters_.BackBufferWidth = options_.width = mode.Width;
+    parameters_.BackBufferHeight = options_.height = mode.Height;
+    parameters_.BackBufferFormat = mode.Format;
+  }
   parameters_.BackBufferCount = 1;
   // Copy keeps the back buffer as presented, so the game can read back what the overlay drew into it.
   parameters_.SwapEffect = D3DSWAPEFFECT_COPY;
   parameters_.hDeviceWindow = window_;
-  parameters_.Windowed = TRUE;
+  parameters_.Windowed = options_.fullscreen ? FALSE : TRUE;
   parameters_.EnableAutoDepthStencil = TRUE;
   parameters_.AutoDepthStencilFormat = D3DFMT_D24S8;
   parameters_.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
