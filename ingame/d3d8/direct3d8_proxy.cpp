@@ -8,7 +8,7 @@ namespace ingame {
 
 CDirect3D8Proxy::~CDirect3D8Proxy() { real_->Release(); }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::QueryInterface(REFIID riid, void** ppvObject) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::QueryInterface(REFIID riid, void** ppvObject) noexcept {
   if (!ppvObject) return E_POINTER;
   if (IsEqualGUID(riid, IID_IUnknown) || IsEqualGUID(riid, IID_IDirect3D8)) {
     AddRef();
@@ -18,9 +18,9 @@ HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::QueryInterface(REFIID riid, void** pp
   return real_->QueryInterface(riid, ppvObject);
 }
 
-ULONG STDMETHODCALLTYPE CDirect3D8Proxy::AddRef() { return ++references_; }
+ULONG STDMETHODCALLTYPE CDirect3D8Proxy::AddRef() noexcept { return ++references_; }
 
-ULONG STDMETHODCALLTYPE CDirect3D8Proxy::Release() {
+ULONG STDMETHODCALLTYPE CDirect3D8Proxy::Release() noexcept {
   const ULONG left = --references_;
   if (left == 0) delete this;
   return left;
@@ -30,7 +30,7 @@ ULONG STDMETHODCALLTYPE CDirect3D8Proxy::Release() {
 HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CreateDevice(UINT Adapter, D3DDEVTYPE DeviceType, HWND hFocusWindow,
                                                         DWORD BehaviorFlags,
                                                         D3DPRESENT_PARAMETERS* pPresentationParameters,
-                                                        IDirect3DDevice8** ppReturnedDeviceInterface) {
+                                                        IDirect3DDevice8** ppReturnedDeviceInterface) noexcept {
   const HRESULT result = real_->CreateDevice(Adapter, DeviceType, hFocusWindow, BehaviorFlags, pPresentationParameters,
                                              ppReturnedDeviceInterface);
   if (FAILED(result) || !ppReturnedDeviceInterface || !*ppReturnedDeviceInterface || !pPresentationParameters) {
@@ -43,51 +43,51 @@ HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CreateDevice(UINT Adapter, D3DDEVTYPE
   return result;
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::RegisterSoftwareDevice(void * pInitializeFunction) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::RegisterSoftwareDevice(void * pInitializeFunction) noexcept {
   return real_->RegisterSoftwareDevice(pInitializeFunction);
 }
 
-UINT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterCount() {
+UINT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterCount() noexcept {
   return real_->GetAdapterCount();
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterIdentifier(UINT Adapter, DWORD Flags, D3DADAPTER_IDENTIFIER8 * pIdentifier) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterIdentifier(UINT Adapter, DWORD Flags, D3DADAPTER_IDENTIFIER8 * pIdentifier) noexcept {
   return real_->GetAdapterIdentifier(Adapter, Flags, pIdentifier);
 }
 
-UINT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterModeCount(UINT Adapter) {
+UINT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterModeCount(UINT Adapter) noexcept {
   return real_->GetAdapterModeCount(Adapter);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::EnumAdapterModes(UINT Adapter, UINT Mode, D3DDISPLAYMODE * pMode) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::EnumAdapterModes(UINT Adapter, UINT Mode, D3DDISPLAYMODE * pMode) noexcept {
   return real_->EnumAdapterModes(Adapter, Mode, pMode);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE * pMode) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE * pMode) noexcept {
   return real_->GetAdapterDisplayMode(Adapter, pMode);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceType(UINT Adapter, D3DDEVTYPE CheckType, D3DFORMAT DisplayFormat, D3DFORMAT BackBufferFormat, BOOL Windowed) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceType(UINT Adapter, D3DDEVTYPE CheckType, D3DFORMAT DisplayFormat, D3DFORMAT BackBufferFormat, BOOL Windowed) noexcept {
   return real_->CheckDeviceType(Adapter, CheckType, DisplayFormat, BackBufferFormat, Windowed);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceFormat(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, DWORD Usage, D3DRESOURCETYPE RType, D3DFORMAT CheckFormat) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceFormat(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, DWORD Usage, D3DRESOURCETYPE RType, D3DFORMAT CheckFormat) noexcept {
   return real_->CheckDeviceFormat(Adapter, DeviceType, AdapterFormat, Usage, RType, CheckFormat);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceMultiSampleType(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT SurfaceFormat, BOOL Windowed, D3DMULTISAMPLE_TYPE MultiSampleType) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceMultiSampleType(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT SurfaceFormat, BOOL Windowed, D3DMULTISAMPLE_TYPE MultiSampleType) noexcept {
   return real_->CheckDeviceMultiSampleType(Adapter, DeviceType, SurfaceFormat, Windowed, MultiSampleType);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDepthStencilMatch(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, D3DFORMAT RenderTargetFormat, D3DFORMAT DepthStencilFormat) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDepthStencilMatch(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, D3DFORMAT RenderTargetFormat, D3DFORMAT DepthStencilFormat) noexcept {
   return real_->CheckDepthStencilMatch(Adapter, DeviceType, AdapterFormat, RenderTargetFormat, DepthStencilFormat);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetDeviceCaps(UINT Adapter, D3DDEVTYPE DeviceType, D3DCAPS8 * pCaps) {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetDeviceCaps(UINT Adapter, D3DDEVTYPE DeviceType, D3DCAPS8 * pCaps) noexcept {
   return real_->GetDeviceCaps(Adapter, DeviceType, pCaps);
 }
 
-HMONITOR STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterMonitor(UINT Adapter) {
+HMONITOR STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterMonitor(UINT Adapter) noexcept {
   return real_->GetAdapterMonitor(Adapter);
 }
 }  // namespace ingame

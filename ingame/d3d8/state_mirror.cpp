@@ -113,21 +113,21 @@ void CStateMirror::SetTextureStageState(DWORD stage, D3DTEXTURESTAGESTATETYPE ty
 }
 
 void CStateMirror::SetTexture(DWORD stage, IDirect3DBaseTexture8* texture) {
-  if (stage == 0) Target(kTexture0).texture0 = texture;
+  if (stage == 0) Target(kTexture0Slot).texture0 = texture;
 }
 
-void CStateMirror::SetVertexShader(DWORD handle) { Target(kVertexShader).vertexShader = handle; }
+void CStateMirror::SetVertexShader(DWORD handle) { Target(kVertexShaderSlot).vertexShader = handle; }
 
-void CStateMirror::SetPixelShader(DWORD handle) { Target(kPixelShader).pixelShader = handle; }
+void CStateMirror::SetPixelShader(DWORD handle) { Target(kPixelShaderSlot).pixelShader = handle; }
 
 void CStateMirror::SetStreamSource(UINT stream, IDirect3DVertexBuffer8* buffer, UINT stride) {
   if (stream != 0) return;
-  Values& values = Target(kStream0);
+  Values& values = Target(kStream0Slot);
   values.stream0 = buffer;
   values.stream0Stride = stride;
 }
 
-void CStateMirror::SetViewport(const D3DVIEWPORT8& viewport) { Target(kViewport).viewport = viewport; }
+void CStateMirror::SetViewport(const D3DVIEWPORT8& viewport) { Target(kViewportSlot).viewport = viewport; }
 
 void CStateMirror::DrawFromUserMemory() {
   current_.stream0 = nullptr;
@@ -156,11 +156,11 @@ void CStateMirror::CreateStateBlock(D3DSTATEBLOCKTYPE type, DWORD token) {
     block.has.set(static_cast<std::size_t>(kOverlayRenderStateCount + i),
                   all || (StageStateKinds(kOverlayStageStates[i].type) & wanted) != 0);
   }
-  block.has.set(kTexture0, all);
-  block.has.set(kStream0, all);
-  block.has.set(kViewport, all);
-  block.has.set(kVertexShader, (wanted & kVertex) != 0);
-  block.has.set(kPixelShader, (wanted & kPixel) != 0);
+  block.has.set(kTexture0Slot, all);
+  block.has.set(kStream0Slot, all);
+  block.has.set(kViewportSlot, all);
+  block.has.set(kVertexShaderSlot, (wanted & kVertex) != 0);
+  block.has.set(kPixelShaderSlot, (wanted & kPixel) != 0);
   block.values = current_;
   blocks_[token] = block;
 }
@@ -168,18 +168,18 @@ void CStateMirror::CreateStateBlock(D3DSTATEBLOCKTYPE type, DWORD token) {
 void CStateMirror::CopySlot(Values& to, const Values& from, int slot) {
   if (slot < kOverlayRenderStateCount) {
     to.renderStates[slot] = from.renderStates[slot];
-  } else if (slot < kTexture0) {
+  } else if (slot < kTexture0Slot) {
     to.stageStates[slot - kOverlayRenderStateCount] = from.stageStates[slot - kOverlayRenderStateCount];
-  } else if (slot == kTexture0) {
+  } else if (slot == kTexture0Slot) {
     to.texture0 = from.texture0;
-  } else if (slot == kVertexShader) {
+  } else if (slot == kVertexShaderSlot) {
     to.vertexShader = from.vertexShader;
-  } else if (slot == kPixelShader) {
+  } else if (slot == kPixelShaderSlot) {
     to.pixelShader = from.pixelShader;
-  } else if (slot == kStream0) {
+  } else if (slot == kStream0Slot) {
     to.stream0 = from.stream0;
     to.stream0Stride = from.stream0Stride;
-  } else if (slot == kViewport) {
+  } else if (slot == kViewportSlot) {
     to.viewport = from.viewport;
   }
 }
@@ -187,7 +187,7 @@ void CStateMirror::CopySlot(Values& to, const Values& from, int slot) {
 void CStateMirror::ApplyStateBlock(DWORD token) {
   const auto found = blocks_.find(token);
   if (found == blocks_.end()) return;
-  for (int slot = 0; slot < kSlotCount; ++slot) {
+  for (int slot = 0; slot < kMirrorSlotCount; ++slot) {
     if (found->second.has.test(static_cast<std::size_t>(slot))) CopySlot(current_, found->second.values, slot);
   }
 }
@@ -195,7 +195,7 @@ void CStateMirror::ApplyStateBlock(DWORD token) {
 void CStateMirror::CaptureStateBlock(DWORD token) {
   const auto found = blocks_.find(token);
   if (found == blocks_.end()) return;
-  for (int slot = 0; slot < kSlotCount; ++slot) {
+  for (int slot = 0; slot < kMirrorSlotCount; ++slot) {
     if (found->second.has.test(static_cast<std::size_t>(slot))) CopySlot(found->second.values, current_, slot);
   }
 }

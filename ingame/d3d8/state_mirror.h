@@ -13,6 +13,33 @@
 
 namespace ingame {
 
+// One slot per followed state: the render states, then the stage states, then these.
+enum MirrorSlot : int {
+  kTexture0Slot = kOverlayRenderStateCount + kOverlayStageStateCount,
+  kVertexShaderSlot,
+  kPixelShaderSlot,
+  kStream0Slot,
+  kViewportSlot,
+  kMirrorSlotCount
+};
+
+struct MirroredValues {
+  DWORD renderStates[kOverlayRenderStateCount] = {};
+  DWORD stageStates[kOverlayStageStateCount] = {};
+  IDirect3DBaseTexture8* texture0 = nullptr;
+  DWORD vertexShader = 0;
+  DWORD pixelShader = 0;
+  IDirect3DVertexBuffer8* stream0 = nullptr;
+  UINT stream0Stride = 0;
+  D3DVIEWPORT8 viewport{};
+};
+
+// A state block as the mirror knows it: which followed states it holds, and their values.
+struct MirroredBlock {
+  std::bitset<kMirrorSlotCount> has;
+  MirroredValues values;
+};
+
 class CStateMirror {
  public:
   // The device's states as creation and Reset leave them: the documented defaults, a viewport covering the back
@@ -43,25 +70,8 @@ class CStateMirror {
   void Restore(IDirect3DDevice8* device) const;
 
  private:
-  // One slot per followed state: the render states, then the stage states, then these.
-  enum Extra { kTexture0 = kOverlayRenderStateCount + kOverlayStageStateCount, kVertexShader, kPixelShader,
-               kStream0, kViewport, kSlotCount };
-
-  struct Values {
-    DWORD renderStates[kOverlayRenderStateCount] = {};
-    DWORD stageStates[kOverlayStageStateCount] = {};
-    IDirect3DBaseTexture8* texture0 = nullptr;
-    DWORD vertexShader = 0;
-    DWORD pixelShader = 0;
-    IDirect3DVertexBuffer8* stream0 = nullptr;
-    UINT stream0Stride = 0;
-    D3DVIEWPORT8 viewport{};
-  };
-
-  struct Block {
-    std::bitset<kSlotCount> has;
-    Values values;
-  };
+  using Values = MirroredValues;
+  using Block = MirroredBlock;
 
   // Where a change goes: the block being recorded, or the device's current values.
   Values& Target(int slot);
