@@ -5,6 +5,8 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstring>
+#include <type_traits>
 
 #include "ingame/comms/picture_loader.h"
 #include "ingame/common/shared_section.h"
@@ -161,3 +163,15 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 }
 
 }  // extern "C"
+
+// Each entry point has exactly the type the dialog calls it through.
+#define OVERLAY_MATCHES_CONTRACT(name) \
+  static_assert(std::is_same_v<decltype(&name), overlay::name##_t>, #name " differs from overlay_api.h")
+OVERLAY_MATCHES_CONTRACT(HVSL_SetTextLineData);
+OVERLAY_MATCHES_CONTRACT(HVSL_ShowText);
+OVERLAY_MATCHES_CONTRACT(HVML_SetTextMultilineData);
+OVERLAY_MATCHES_CONTRACT(HVML_ShowText);
+OVERLAY_MATCHES_CONTRACT(HVPIC_LoadNewPicture);
+OVERLAY_MATCHES_CONTRACT(HVPIC_ShowPicturePos);
+OVERLAY_MATCHES_CONTRACT(HVSI_GetScreenSize);
+OVERLAY_MATCHES_CONTRACT(HVSI_ShowFPS);

@@ -224,6 +224,24 @@ std::optional<std::pair<int, int>> Overlay::ScreenSize() const {
   return std::make_pair(static_cast<int>(width), static_cast<int>(height));
 }
 
+bool PressKeyIn(HWND window, WORD key) {
+  SetForegroundWindow(window);
+  if (!WaitUntil([&] { return GetForegroundWindow() == window; }, 2000)) return false;
+  // A few milliseconds after a window gets the keyboard, Wine brings its key state in line with the X server's;
+  // a key pressed before that would be released at once.
+  Sleep(200);
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = key;
+  input.ki.wScan = static_cast<WORD>(MapVirtualKeyA(key, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = KEYEVENTF_EXTENDEDKEY;  // INSERT, HOME and END of the navigation block
+  SendInput(1, &input, sizeof input);
+  Sleep(50);
+  input.ki.dwFlags |= KEYEVENTF_KEYUP;
+  SendInput(1, &input, sizeof input);
+  return true;
+}
+
 void WriteBmp(const fs::path& file, int width, int height, const std::function<std::uint32_t(int, int)>& colour) {
   const int stride = (width * 3 + 3) & ~3;
   BITMAPFILEHEADER header{};

@@ -106,6 +106,10 @@ class Overlay {
   HMODULE module_ = nullptr;
 };
 
+// Brings `window` to the front, as a click on it would, and presses and releases `key` there, as a player would
+// in the game; false when the window did not come to the front.
+bool PressKeyIn(HWND window, WORD key);
+
 // A 24-bit BMP whose pixel (x, y) is colour(x, y), 0x00RRGGBB.
 void WriteBmp(const std::filesystem::path& file, int width, int height,
               const std::function<std::uint32_t(int, int)>& colour);

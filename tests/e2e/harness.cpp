@@ -315,8 +315,12 @@ App::App(const Libraries& libraries) : libraries_(libraries), runFolder_(NewRunF
   fs::create_directories(workingDirectory_);
   const fs::path bin = BinFolder();
   if (fs::exists(bin / "va_vazu.exe")) CopyInto(bin / "va_vazu.exe", programFolder_);
-  if (!libraries.comms.empty()) CopyInto(bin / "standins" / libraries.comms / "hvcomms.dll", librariesFolder());
-  if (!libraries.hook.empty()) CopyInto(bin / "standins" / libraries.hook / "HVHook.dll", librariesFolder());
+  // "overlay" is the overlay's own libraries; any other variant a folder of the stand-ins.
+  const auto folderOf = [&](const std::string& variant) {
+    return variant == "overlay" ? bin / "overlay" : bin / "standins" / variant;
+  };
+  if (!libraries.comms.empty()) CopyInto(folderOf(libraries.comms) / "hvcomms.dll", librariesFolder());
+  if (!libraries.hook.empty()) CopyInto(folderOf(libraries.hook) / "HVHook.dll", librariesFolder());
 }
 
 App::~App() {

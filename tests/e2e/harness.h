@@ -29,8 +29,9 @@ std::filesystem::path BinFolder();
 // A new empty folder for one test's files, under the temporary folder.
 std::filesystem::path NewRunFolder();
 
-// Which stand-in libraries the program finds. A variant names a folder under bin/standins/ ("full",
-// "no_HookOn", ...); an empty variant leaves that library out.
+// Which libraries the program finds. A variant names a folder of stand-ins under bin/standins/ ("full",
+// "no_HookOn", ...), or is "overlay" for the overlay's own in bin/overlay/; an empty variant leaves that library
+// out.
 struct Libraries {
   std::string comms = "full";
   std::string hook = "full";

@@ -15,6 +15,7 @@
 #include "game.h"
 #include "harness.h"
 #include "ingame/common/shared_section.h"
+#include "res/resource.h"
 
 namespace e2e {
 namespace {
@@ -416,6 +417,64 @@ TEST(OverlayLifetime, FullScreenDeviceLostAndReset) {
   EXPECT_TRUE(WaitUntil([&] { return game.report()->resets.load() > 0; })) << game.Failure();
   EXPECT_TRUE(game.WaitForFrame(shown).valid()) << "not drawn after the reset";
   EXPECT_EQ(game.Failure(), "");
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// The whole way, with the program and the overlay's own libraries: the dialog's "Set Text Data" buttons set what
+// the game shows, INSERT, HOME and END pressed with the game in front switch the line, the block and the picture
+// (from the dialog's path), "Get ScreenSize Info" reports the game's back buffer and "Show FPS Info" puts the
+// frame rate into it.
+TEST(OverlayWithProgram, TheDialogDrivesTheGame) {
+  const fs::path picture = NewRunFolder() / "picture.bmp";
+  WriteBmp(picture, 16, 8, [](int, int) { return 0xE0E020u; });
+  Game game("--size 320x240 --clear 204060 --pos 700,0");
+  ASSERT_TRUE(game.WaitForFrames(2)) << game.Failure();
+  Libraries libraries;
+  libraries.comms = libraries.hook = "overlay";
+  App app(libraries);
+  ASSERT_TRUE(app.Start());
+  ASSERT_TRUE(app.WaitForDialog());
+
+  ASSERT_TRUE(app.SetText(IDC_LINE_X, "200"));
+  ASSERT_TRUE(app.SetText(IDC_LINE_Y, "200"));
+  ASSERT_TRUE(app.SetText(IDC_PICTURE_PATH, picture.string()));
+  ASSERT_TRUE(app.ClickAndWait(IDC_SET_LINE));
+  ASSERT_TRUE(app.ClickAndWait(IDC_SET_MULTI));  // red "Line1" to "Line3" in the box at (20, 40), 100 x 100
+  EXPECT_FALSE(app.FindMessageBox().has_value());
+  EXPECT_TRUE(Unchanged(game.Capture())) << "shown before its key was pressed";
+
+  const RECT lineArea{200, 200, 320, 240};
+  const RECT blockArea{20, 40, 120, 140};
+  const RECT pictureArea{10, 10, 26, 18};
+  const auto only = [](const RECT& area) {
+    return [area](const Frame& f) { return HasChange(f) && Inside(f.Changed(kScene), area); };
+  };
+  ASSERT_TRUE(PressKeyIn(game.window(), VK_INSERT));
+  EXPECT_TRUE(game.WaitForFrame(only(lineArea)).Has(0xFF0000, lineArea)) << "line not shown";
+  EXPECT_EQ(app.Text(IDC_LINE_STATE), "INGAME SINGLE LINE ON");
+  ASSERT_TRUE(PressKeyIn(game.window(), VK_INSERT));
+  ASSERT_TRUE(PressKeyIn(game.window(), VK_HOME));
+  EXPECT_TRUE(game.WaitForFrame(only(blockArea)).Has(0xFF0000, blockArea)) << "block not shown";
+  ASSERT_TRUE(PressKeyIn(game.window(), VK_HOME));
+  ASSERT_TRUE(PressKeyIn(game.window(), VK_END));
+  const Frame withPicture = game.WaitForFrame(only(pictureArea));
+  EXPECT_EQ(withPicture.At(10, 10), 0xE0E020u) << "picture not shown";
+  EXPECT_EQ(withPicture.At(25, 17), 0xE0E020u);
+  ASSERT_TRUE(PressKeyIn(game.window(), VK_END));
+  EXPECT_TRUE(Unchanged(game.WaitForFrame(Unchanged)));
+  const std::string log = "<ins>\r\n<ins>\r\n<home>\r\n<home>\r\n<end>\r\n<end>\r\n";
+  EXPECT_TRUE(WaitUntil([&] { return app.Text(IDC_KEY_LOG) == log; })) << app.Text(IDC_KEY_LOG);
+
+  ASSERT_TRUE(app.ClickAndWait(IDC_GET_SCREEN_SIZE));
+  EXPECT_EQ(app.Text(IDC_SCREEN_SIZE), "320 x 240");
+  app.Click(IDC_SHOW_FPS);
+  EXPECT_TRUE(game.WaitForFrame(HasChange).Has(0xFFFF00, RECT{200, 0, 320, 40})) << "no frame rate";
+  EXPECT_FALSE(app.FindMessageBox().has_value());
 }
 
 }  // namespace
