@@ -41,6 +41,10 @@ std::uint32_t Mix(std::uint32_t a, std::uint32_t b, float k) {
   return out;
 }
 
+// Every motion of the craft and the rings repeats after 100 turns of 2 pi seconds: the time taken modulo that
+// keeps their single-precision angles precise however long the game runs.
+double Wrapped(double seconds) { return std::fmod(seconds, 2 * 3.14159265358979 * 100); }
+
 // A box's six faces as twelve triangles, each face's corners clockwise seen from outside.
 void AddBox(std::vector<LitVertex>& out, const Vec3& centre, const Vec3& half, std::uint32_t rgb) {
   const Vec3 x{1, 0, 0};
@@ -223,7 +227,7 @@ std::vector<LitVertex> MakeCraft() {
 }
 
 Matrix CraftPose(double seconds) {
-  const double t = std::fmod(seconds, 2 * 3.14159265358979 * 100);
+  const double t = Wrapped(seconds);
   const float x = static_cast<float>(3 * std::sin(t * 1.3));
   const float y = static_cast<float>(1.3 + 0.12 * std::sin(t * 3.1));
   // Banking into the sway, as a craft turning does.
@@ -272,7 +276,7 @@ TexturedMesh MakeTorus(int rings, int sides, float radius, float tubeRadius) {
 }
 
 Matrix TorusPose(int index, int count, double seconds) {
-  const double t = std::fmod(seconds, 2 * 3.14159265358979 * 100);
+  const double t = Wrapped(seconds);
   const float k = static_cast<float>(index);
   const float spin = static_cast<float>(t);
   const float around = 2 * kPi * k / static_cast<float>(count > 0 ? count : 1) + 0.2f * spin;
