@@ -31,7 +31,7 @@ bool ParsePair(const std::string& text, const char* separators, int low, int hig
 }  // namespace
 
 const char kUsage[] =
-    "va_vazu_preview.exe [--size WIDTHxHEIGHT] [--scene PICTURE] [--pos X,Y | --beside WINDOW-TITLE] "
+    "va_vazu_preview.exe [--size WIDTHxHEIGHT] [--scene PICTURE | --heavy] [--pos X,Y | --beside WINDOW-TITLE] "
     "[--fps-limit N]";
 
 bool ParseSize(const std::string& text, int& width, int& height) {
@@ -43,6 +43,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
   Options& options = parsed.options;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::string& name = arguments[i];
+    if (name == "--heavy") {
+      options.heavy = true;
+      continue;
+    }
     if (i + 1 >= arguments.size()) {
       parsed.error = name.rfind("--", 0) == 0 ? name + " needs a value" : "unexpected argument " + name;
       return parsed;
@@ -72,6 +76,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
       return parsed;
     }
   }
+  if (options.heavy && !options.scene.empty()) parsed.error = "--heavy is for the moving scene, not with --scene";
   return parsed;
 }
 

@@ -1,6 +1,6 @@
 // The preview's command line. Window-free.
 //
-//   va_vazu_preview.exe [--size WIDTHxHEIGHT] [--scene PICTURE] [--pos X,Y | --beside WINDOW-TITLE]
+//   va_vazu_preview.exe [--size WIDTHxHEIGHT] [--scene PICTURE | --heavy] [--pos X,Y | --beside WINDOW-TITLE]
 //                       [--fps-limit N]
 #pragma once
 
@@ -11,17 +11,19 @@
 namespace preview {
 
 struct Options {
-  // The game's screen: the client area of the window, and what HVSI_GetScreenSize reports.
+  // The game's screen: the back buffer, and the client area of the window.
   int width = 800;
   int height = 600;
   // A picture shown as a still scene instead of the moving one, fitted to the screen.
   std::string scene;
+  // The moving scene with more to draw in every frame, for measuring what the overlay costs a busier game.
+  bool heavy = false;
   // Where the window's top left corner goes; else the system's choice.
   std::optional<int> x;
   std::optional<int> y;
   // A window to sit beside once it appears (by its title), as the dialog does when both are started together.
   std::string beside;
-  // Frames drawn per second at most; 0 draws as fast as it can, as a game without vertical sync does.
+  // Frames presented per second at most; 0 presents as fast as it can, without waiting for vertical sync.
   int frameLimit = 60;
 };
 

@@ -7,30 +7,13 @@
 #include <utility>
 #include <vector>
 
+#include "preview/com_ref.h"
+
 namespace preview {
 namespace {
 
 // Pictures larger than this are refused rather than risk running out of memory on a broken file.
 constexpr std::uint64_t kLargestPicturePixels = std::uint64_t{1} << 26;
-
-// Owns one reference to a COM object.
-template <class Interface>
-class ComRef {
- public:
-  ComRef() = default;
-  ~ComRef() {
-    if (p_) p_->Release();
-  }
-  ComRef(const ComRef&) = delete;
-  ComRef& operator=(const ComRef&) = delete;
-
-  Interface* get() const { return p_; }
-  Interface* operator->() const { return p_; }
-  Interface** out() { return &p_; }
-
- private:
-  Interface* p_ = nullptr;
-};
 
 std::wstring Widen(const std::string& text) {
   const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);

@@ -2,10 +2,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 
 #include "preview/picture_file.h"
-#include "preview/text_render.h"
+#include "preview/placement.h"
+#include "preview/window_class.h"
 
 namespace preview {
 namespace {
@@ -14,6 +14,8 @@ constexpr DWORD kStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBO
 constexpr UINT_PTR kPlaceTimer = 1;
 constexpr UINT kPlaceIntervalMs = 250;
 constexpr int kPlaceAttempts = 240;  // a minute of looking for the window to sit beside
+// How long to wait before asking a lost device again whether it can be reset.
+constexpr DWORD kLostDeviceWaitMs = 50;
 
 double NowMilliseconds() {
   static const double ticksPerMs = [] {
@@ -26,27 +28,24 @@ double NowMilliseconds() {
   return static_cast<double>(now.QuadPart) / ticksPerMs;
 }
 
+// Sleeps up to `milliseconds`, waking early for any message.
+void WaitForMessages(DWORD milliseconds) {
+  MsgWaitForMultipleObjectsEx(0, nullptr, milliseconds, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+}
+
 Rect ToRect(const RECT& r) { return Rect{r.left, r.top, r.right, r.bottom}; }
 
 }  // namespace
 
 CPreviewWindow::CPreviewWindow(const Options& options) : options_(options) {}
 
+// The device goes before its window.
 CPreviewWindow::~CPreviewWindow() {
-  if (memoryDc_) {
-    SelectObject(memoryDc_, oldBitmap_);
-    DeleteDC(memoryDc_);
-  }
-  if (backBuffer_) DeleteObject(backBuffer_);
-  if (fpsFont_) DeleteObject(fpsFont_);
+  renderer_.Release();
+  if (window_) DestroyWindow(window_);
 }
 
-bool CPreviewWindow::Create(HINSTANCE instance) {
-  if (!CreateBackBuffer()) return false;
-  LoadScene();
-  fpsFont_ = CreateFontA(-16, 0, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                         CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY, FIXED_PITCH | FF_MODERN, "Courier New");
-
+bool CPreviewWindow::Create(HINSTANCE instance, std::string& error) {
   WNDCLASSEXA windowClass{};
   windowClass.cbSize = sizeof windowClass;
   windowClass.lpfnWndProc = WindowProc;
@@ -54,7 +53,10 @@ bool CPreviewWindow::Create(HINSTANCE instance) {
   windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   windowClass.hIcon = LoadIconA(nullptr, reinterpret_cast<LPCSTR>(IDI_APPLICATION));
   windowClass.lpszClassName = kWindowClass;
-  if (!RegisterClassExA(&windowClass)) return false;
+  if (!RegisterClassExA(&windowClass)) {
+    error = "The window class cannot be registered (error " + std::to_string(GetLastError()) + ").";
+    return false;
+  }
 
   RECT outer{0, 0, options_.width, options_.height};
   AdjustWindowRectEx(&outer, kStyle, FALSE, 0);
@@ -62,18 +64,25 @@ bool CPreviewWindow::Create(HINSTANCE instance) {
   const int y = options_.y ? *options_.y : CW_USEDEFAULT;
   window_ = CreateWindowExA(0, kWindowClass, "", kStyle, x, y, outer.right - outer.left, outer.bottom - outer.top,
                             nullptr, nullptr, instance, this);
-  if (!window_) return false;
-  SetNotice(std::string());
+  if (!window_) {
+    error = "The window cannot be created (error " + std::to_string(GetLastError()) + ").";
+    return false;
+  }
+  // The device first: a window that cannot have one is never shown.
+  if (!renderer_.Create(window_, options_, error)) return false;
+  LoadScene();
+  SetTitle();
   if (!options_.beside.empty()) SetTimer(window_, kPlaceTimer, kPlaceIntervalMs, nullptr);
   ShowWindow(window_, SW_SHOWNORMAL);
   return true;
 }
 
-// The frame loop of a game: handle what is waiting, draw the next frame when it is due, else sleep until it
-// is due or a message comes (a sent WM_COPYDATA wakes it too, and is applied in time for the next frame).
+// The frame loop of a game: handle what is waiting, present the next frame when it is due, else sleep until
+// it is due or a message comes.
 int CPreviewWindow::Run() {
   const double period = options_.frameLimit > 0 ? 1000.0 / options_.frameLimit : 0.0;
-  double next = NowMilliseconds();
+  const double start = NowMilliseconds();
+  double next = start;
   for (;;) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -81,22 +90,21 @@ int CPreviewWindow::Run() {
       TranslateMessage(&msg);
       DispatchMessageA(&msg);
     }
-    const double now = NowMilliseconds();
     if (IsIconic(window_)) {
-      MsgWaitForMultipleObjectsEx(0, nullptr, 100, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      WaitForMessages(100);
       continue;
     }
+    const double now = NowMilliseconds();
     if (now >= next) {
-      DrawFrame(now);
-      HDC dc = GetDC(window_);
-      Present(dc);
-      ReleaseDC(window_, dc);
+      if (!renderer_.DrawFrame((now - start) / 1000.0)) {
+        WaitForMessages(kLostDeviceWaitMs);
+        continue;
+      }
       // Behind by more than a frame (a slow frame, a drag): start counting again from now.
       next = std::max(next + period, now);
       continue;
     }
-    const DWORD wait = static_cast<DWORD>(std::ceil(next - now));
-    MsgWaitForMultipleObjectsEx(0, nullptr, wait, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    WaitForMessages(static_cast<DWORD>(std::ceil(next - now)));
   }
 }
 
@@ -108,94 +116,31 @@ LRESULT CALLBACK CPreviewWindow::WindowProc(HWND window, UINT message, WPARAM wP
   }
   auto* self = reinterpret_cast<CPreviewWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
   if (!self) return DefWindowProcA(window, message, wParam, lParam);
-  try {
-    return self->OnMessage(message, wParam, lParam);
-  } catch (...) {
-    // Out of memory for a picture or a text: the message is refused, the preview keeps running.
-    return 0;
-  }
+  return self->OnMessage(message, wParam, lParam);
 }
 
 // Keys are left to the default handling: the hook library sees them on their way to this window, as it
 // does in a game, and nothing here consumes them.
 LRESULT CPreviewWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
-    case WM_COPYDATA:
-      return OnCopyData(*reinterpret_cast<const COPYDATASTRUCT*>(lParam));
     case WM_TIMER:
       if (wParam == kPlaceTimer) OnPlaceTimer();
       return 0;
     case WM_ERASEBKGND:
       return 1;
-    case WM_PAINT: {
-      PAINTSTRUCT paint;
-      HDC dc = BeginPaint(window_, &paint);
-      Present(dc);
-      EndPaint(window_, &paint);
+    case WM_PAINT:
+      // The next frame covers the window; there is nothing to draw in between.
+      ValidateRect(window_, nullptr);
       return 0;
-    }
     case WM_DESTROY:
+      // The device goes before its window.
+      renderer_.Release();
+      window_ = nullptr;
       PostQuitMessage(0);
       return 0;
     default:
       return DefWindowProcA(window_, message, wParam, lParam);
   }
-}
-
-LRESULT CPreviewWindow::OnCopyData(const COPYDATASTRUCT& data) {
-  if (data.dwData != kCopyDataTag) return 0;
-  const std::optional<Message> message = Decode(data.lpData, data.cbData);
-  if (!message) return 0;
-  return static_cast<LRESULT>(Apply(*message));
-}
-
-std::uint32_t CPreviewWindow::Apply(const Message& message) {
-  const Rect screen = frame_.Bounds();
-  switch (message.command) {
-    case Command::SetLine: {
-      const bool shown = overlay_.line.shown;
-      overlay_.line = MakeLine(message, screen);
-      overlay_.line.shown = shown;
-      return 1;
-    }
-    case Command::ShowLine:
-      overlay_.line.shown = message.show;
-      return 1;
-    case Command::SetBlock: {
-      const bool shown = overlay_.block.shown;
-      overlay_.block = MakeBlock(message, screen);
-      overlay_.block.shown = shown;
-      return 1;
-    }
-    case Command::ShowBlock:
-      overlay_.block.shown = message.show;
-      return 1;
-    case Command::LoadPicture:
-      // Decoding a large file takes a while: the caller is answered first, so it never waits for it.
-      ReplyMessage(1);
-      LoadPicture(message.text);
-      return 1;
-    case Command::ShowPicture:
-      overlay_.picture.shown = message.show;
-      overlay_.picture.x = message.x;
-      overlay_.picture.y = message.y;
-      return 1;
-    case Command::ScreenSize:
-      return PackScreenSize(options_.width, options_.height);
-    case Command::ShowFps:
-      overlay_.fpsShown = message.show;
-      return 1;
-  }
-  return 0;
-}
-
-// A picture that cannot be read leaves nothing to show, as the overlay would; the title says why.
-void CPreviewWindow::LoadPicture(const std::string& path) {
-  std::string error;
-  Picture picture = ReadPictureFile(path, 0, 0, error);
-  overlay_.picture.loaded = error.empty();
-  overlay_.picture.picture = std::move(picture);
-  SetNotice(error.empty() ? std::string() : "picture \"" + path + "\" not shown: " + error);
 }
 
 void CPreviewWindow::OnPlaceTimer() {
@@ -217,73 +162,22 @@ void CPreviewWindow::OnPlaceTimer() {
   }
 }
 
-bool CPreviewWindow::CreateBackBuffer() {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = options_.width;
-  info.bmiHeader.biHeight = -options_.height;  // top row first
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  memoryDc_ = CreateCompatibleDC(nullptr);
-  backBuffer_ = CreateDIBSection(memoryDc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!memoryDc_ || !backBuffer_ || !bits) return false;
-  oldBitmap_ = SelectObject(memoryDc_, backBuffer_);
-  frame_ = Pixels{static_cast<std::uint32_t*>(bits), options_.width, options_.height};
-  return true;
-}
-
+// The still picture, fitted to the screen as far as one texture holds it; one that cannot be shown leaves the
+// moving scene, and the title says why.
 void CPreviewWindow::LoadScene() {
   if (options_.scene.empty()) return;
   std::string error;
-  const Picture picture = ReadPictureFile(options_.scene, options_.width, options_.height, error);
-  if (!error.empty()) {
-    sceneNotice_ = "scene \"" + options_.scene + "\" not read (" + error + "), showing the moving one";
-    return;
-  }
-  // The scene is opaque: a see-through picture shows over black.
-  scene_.resize(picture.argb.size());
-  std::transform(picture.argb.begin(), picture.argb.end(), scene_.begin(),
-                 [](std::uint32_t p) { return Blend(0, p & 0xFFFFFFu, p >> 24); });
+  const Picture picture =
+      ReadPictureFile(options_.scene, std::min(options_.width, renderer_.MaxPictureWidth()),
+                      std::min(options_.height, renderer_.MaxPictureHeight()), error);
+  if (error.empty()) renderer_.SetStillPicture(picture, error);
+  if (!error.empty()) sceneNotice_ = "scene \"" + options_.scene + "\" not shown (" + error + "), showing the moving one";
 }
 
-void CPreviewWindow::DrawFrame(double milliseconds) {
-  // Finish any drawing GDI still holds back before the bitmap's memory is written directly.
-  GdiFlush();
-  if (!scene_.empty()) {
-    std::memcpy(frame_.data, scene_.data(), scene_.size() * sizeof scene_[0]);
-  } else {
-    DrawScene(frame_, static_cast<std::uint32_t>(static_cast<std::uint64_t>(milliseconds) & 0xFFFFFFFFu));
-  }
-  ComposeOverlay(frame_, overlay_);
-  fpsMeter_.AddFrame(static_cast<std::uint64_t>(milliseconds));
-  if (overlay_.fpsShown) DrawFpsFigure();
-}
-
-// The frame rate in the top right corner, yellow on black, as games show it.
-void CPreviewWindow::DrawFpsFigure() {
-  const std::string text = fpsMeter_.Fps() > 0 ? "FPS " + std::to_string(fpsMeter_.Fps()) : std::string("FPS --");
-  HGDIOBJ oldFont = SelectObject(memoryDc_, fpsFont_);
-  SIZE size{};
-  GetTextExtentPoint32A(memoryDc_, text.data(), static_cast<int>(text.size()), &size);
-  const RECT box{options_.width - size.cx - 12, 4, options_.width - 4, 4 + size.cy + 4};
-  SetTextColor(memoryDc_, RGB(255, 255, 0));
-  SetBkColor(memoryDc_, RGB(0, 0, 0));
-  ExtTextOutA(memoryDc_, box.left + 4, box.top + 2, ETO_OPAQUE, &box, text.data(), static_cast<UINT>(text.size()),
-              nullptr);
-  SelectObject(memoryDc_, oldFont);
-}
-
-void CPreviewWindow::Present(HDC dc) const { BitBlt(dc, 0, 0, options_.width, options_.height, memoryDc_, 0, 0, SRCCOPY); }
-
-void CPreviewWindow::SetNotice(const std::string& notice) {
-  notice_ = notice;
+void CPreviewWindow::SetTitle() {
   std::string title = "va_vazu preview - game screen " + std::to_string(options_.width) + " x " +
                       std::to_string(options_.height);
-  for (const std::string* part : {&sceneNotice_, &notice_}) {
-    if (!part->empty()) title += " - " + *part;
-  }
+  if (!sceneNotice_.empty()) title += " - " + sceneNotice_;
   SetWindowTextA(window_, title.c_str());
 }
 

@@ -1,17 +1,14 @@
-// The preview's window: a stand-in for a running game's screen. It draws a scene every frame into a bitmap of
-// the screen's size, blends the overlay over it as the communication library's stand-in describes it (one
-// WM_COPYDATA message per call, preview/protocol.h), and puts the finished frame on the window.
+// The preview's window: a stand-in for a running game. It renders its scene with Direct3D 8 and presents a
+// frame at the rate asked for, as a small game does; keys take the default path, so the hook library sees
+// them as in any game.
 #pragma once
 
 #include <windows.h>
 
-#include <cstdint>
 #include <string>
-#include <vector>
 
 #include "preview/options.h"
-#include "preview/protocol.h"
-#include "preview/raster.h"
+#include "preview/renderer.h"
 
 namespace preview {
 
@@ -22,40 +19,23 @@ class CPreviewWindow {
   CPreviewWindow(const CPreviewWindow&) = delete;
   CPreviewWindow& operator=(const CPreviewWindow&) = delete;
 
-  // Creates and shows the window; false (with nothing left behind) when it cannot.
-  bool Create(HINSTANCE instance);
-  // Draws frames and handles messages until the window is closed; returns the exit code.
+  // Creates the window and its device and shows it; false, with `error` saying why and nothing shown, when
+  // it cannot.
+  bool Create(HINSTANCE instance, std::string& error);
+  // Presents frames and handles messages until the window is closed; returns the exit code.
   int Run();
 
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
   LRESULT OnMessage(UINT message, WPARAM wParam, LPARAM lParam);
-  LRESULT OnCopyData(const COPYDATASTRUCT& data);
-  // Applies one call's effect; returns the answer to the caller.
-  std::uint32_t Apply(const Message& message);
-  void LoadPicture(const std::string& path);
   void OnPlaceTimer();
-
-  bool CreateBackBuffer();
   void LoadScene();
-  void DrawFrame(double milliseconds);
-  void DrawFpsFigure();
-  void Present(HDC dc) const;
-  void SetNotice(const std::string& notice);
+  void SetTitle();
 
   Options options_;
   HWND window_ = nullptr;
-  HDC memoryDc_ = nullptr;
-  HBITMAP backBuffer_ = nullptr;
-  HGDIOBJ oldBitmap_ = nullptr;
-  HFONT fpsFont_ = nullptr;
-  Pixels frame_;
-  // The still scene, when one was given and could be read.
-  std::vector<std::uint32_t> scene_;
-  Overlay overlay_;
-  FpsMeter fpsMeter_;
+  CRenderer renderer_;
   std::string sceneNotice_;
-  std::string notice_;
   int placeAttempts_ = 0;
 };
 

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds va_vazu.exe with the stand-in libraries and runs it under Wine, beside the preview game screen that
-# shows what it sends to the overlay (with a sample picture at the dialog's default path, C:\test.jpg). Without
-# a display it runs under Xvfb, saves a screenshot of the dialog to build/mingw/va_vazu.png and one of both
-# windows to build/mingw/va_vazu_preview.png, and closes them.
+# Builds va_vazu.exe with the stand-in libraries and runs it under Wine, beside the preview game screen, a small
+# Direct3D 8 game (with a sample picture at the dialog's default path, C:\test.jpg). Without a display it runs
+# under Xvfb, saves a screenshot of the dialog to build/mingw/va_vazu.png and one of both windows to
+# build/mingw/va_vazu_preview.png, and closes them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -27,13 +27,13 @@ mkdir -p "$run"
 cp "$bin/va_vazu.exe" "$bin/va_vazu_preview.exe" "$bin"/standins/full/*.dll "$run/"
 cd "$run"
 
-# The sample picture, made here rather than shipped: END in the game (or the preview) shows it at (10, 10).
+# The sample picture, made here rather than shipped, for the dialog's picture commands and END.
 if [ ! -f "$WINEPREFIX/drive_c/test.jpg" ]; then
   convert -size 160x90 gradient:'#f0a030-#6030a0' -fill white -stroke black -pointsize 22 \
     -draw "text 14,54 'C:\\test.jpg'" "$WINEPREFIX/drive_c/test.jpg" ||
     echo "Could not make the sample picture C:\test.jpg" >&2
 fi
-# The preview first, so that the program's first calls reach it; it moves beside the dialog once that shows.
+# The game first, as a player would start it; it moves beside the dialog once that shows.
 wine va_vazu_preview.exe --beside "Holvane Demo App" &
 for _ in $(seq 1 100); do
   xwininfo -root -tree 2>/dev/null | grep -q '"va_vazu preview' && break

@@ -1,200 +1,112 @@
-// The preview's window-free parts: the messages between the stand-in and the preview, the drawing maths of
-// the overlay, and the command line.
+// The preview's window-free parts: the command line, the placement beside the dialog, and the geometry of
+// its scenes.
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cmath>
 #include <cstdint>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include "preview/options.h"
-#include "preview/protocol.h"
-#include "preview/raster.h"
+#include "preview/placement.h"
+#include "preview/scene.h"
 
 using namespace preview;
 
 namespace {
 
-// A frame of one colour, with the pixels it owns.
-struct Frame {
-  std::vector<std::uint32_t> memory;
-  Pixels pixels;
-  Frame(int width, int height, std::uint32_t colour)
-      : memory(static_cast<std::size_t>(width) * height, colour), pixels{memory.data(), width, height} {}
-  int CountOther(std::uint32_t colour) const {
-    int n = 0;
-    for (std::uint32_t p : memory) n += p != colour ? 1 : 0;
-    return n;
-  }
-};
+Vec3 Apply(const Matrix& m, const Vec3& p) {
+  const std::array<float, 4> r = Transform({p.x, p.y, p.z, 1}, m);
+  return Vec3{r[0] / r[3], r[1] / r[3], r[2] / r[3]};
+}
 
-Coverage FullCoverage(const Rect& bounds) {
-  return Coverage{bounds, std::vector<std::uint8_t>(static_cast<std::size_t>(bounds.Width()) * bounds.Height(), 255)};
+// Each triangle's corners run clockwise seen from the side its vertices' normals point to, so that culling
+// the back faces keeps the outside.
+template <class Vertex>
+void ExpectFacingOut(const std::vector<Vertex>& vertices, const std::vector<std::uint16_t>& indices) {
+  for (std::size_t i = 0; i + 2 < indices.size(); i += 3) {
+    const Vertex& a = vertices.at(indices[i]);
+    const Vertex& b = vertices.at(indices[i + 1]);
+    const Vertex& c = vertices.at(indices[i + 2]);
+    const float ux = b.x - a.x, uy = b.y - a.y, uz = b.z - a.z;
+    const float vx = c.x - a.x, vy = c.y - a.y, vz = c.z - a.z;
+    const float facing = (uy * vz - uz * vy) * a.nx + (uz * vx - ux * vz) * a.ny + (ux * vy - uy * vx) * a.nz;
+    ASSERT_GT(facing, 0.0f) << "triangle " << i / 3 << " faces inward";
+  }
+}
+
+std::vector<std::uint16_t> Sequence(std::size_t count) {
+  std::vector<std::uint16_t> indices(count);
+  for (std::size_t i = 0; i < count; ++i) indices[i] = static_cast<std::uint16_t>(i);
+  return indices;
 }
 
 }  // namespace
 
-TEST(PreviewProtocol, EveryFieldSurvivesTheTrip) {
-  Message m;
-  m.command = Command::SetBlock;
-  m.show = true;
-  m.x = 65535;  // a word position arrives zero-extended
-  m.y = -7;     // the picture's positions are signed
-  m.width = 0xFFFF;
-  m.height = 1;
-  m.look = TextLook{0x80FF1020, true, 200, false, true};
-  m.text = std::string("Line1\r\n\xFC\x81", 9);
-  const std::vector<std::uint8_t> bytes = Encode(m);
-  ASSERT_EQ(bytes.size(), kHeaderSize + m.text.size());
-  EXPECT_EQ(bytes[0], 1);  // version, little-endian
-  EXPECT_EQ(bytes[2], 3);  // command
-  const std::optional<Message> back = Decode(bytes.data(), bytes.size());
-  ASSERT_TRUE(back.has_value());
-  EXPECT_TRUE(*back == m);
+// The camera's matrices as Direct3D reads them: what it looks at lands in the middle of the screen, depth
+// runs from 0 at the near plane to 1 at the far one, and transformations apply in the order multiplied.
+TEST(PreviewScene, MatricesFollowDirect3DConventions) {
+  const Matrix view = LookAt(Vec3{1, 2, 3}, Vec3{1, 2, 13}, Vec3{0, 1, 0});
+  const Matrix projection = Perspective(1.0f, 4.0f / 3.0f, 0.5f, 100);
+  const Matrix both = Multiply(view, projection);
+  const Vec3 ahead = Apply(both, Vec3{1, 2, 13});
+  EXPECT_NEAR(ahead.x, 0, 1e-5);
+  EXPECT_NEAR(ahead.y, 0, 1e-5);
+  EXPECT_NEAR(Apply(both, Vec3{1, 2, 3.5f}).z, 0, 1e-5);
+  EXPECT_NEAR(Apply(both, Vec3{1, 2, 103}).z, 1, 1e-5);
+  EXPECT_GT(Apply(both, Vec3{2, 3, 13}).x, 0) << "right is right";
+  EXPECT_GT(Apply(both, Vec3{2, 3, 13}).y, 0) << "up is up";
 
-  m.look = TextLook{0, false, 0, true, false};
-  m.show = false;
-  EXPECT_TRUE(*Decode(Encode(m).data(), Encode(m).size()) == m);
+  const Vec3 turned = Apply(Multiply(Translation(1, 0, 0), RotationY(1.5707963f)), Vec3{0, 0, 0});
+  EXPECT_NEAR(turned.x, 0, 1e-5);
+  EXPECT_NEAR(turned.z, -1, 1e-5) << "translated first, then turned a quarter about y";
+
+  // The horizon of the scene's camera, which looks slightly down, lies in the upper half of the screen.
+  const float horizon = HorizonRow(SceneCamera(800, 600), 600);
+  EXPECT_GT(horizon, 150);
+  EXPECT_LT(horizon, 300);
+  Camera level;
+  level.view = LookAt(Vec3{0, 5, 0}, Vec3{0, 5, 1}, Vec3{0, 1, 0});
+  level.projection = Perspective(1.0f, 1.0f, 1, 10);
+  EXPECT_NEAR(HorizonRow(level, 600), 300, 1e-3);
 }
 
-TEST(PreviewProtocol, RejectsWhatIsNotAMessageOfThisVersion) {
-  Message m;
-  m.command = Command::SetLine;
-  m.text = "abc";
-  const std::vector<std::uint8_t> good = Encode(m);
-  EXPECT_TRUE(Decode(good.data(), good.size()).has_value());
-  EXPECT_FALSE(Decode(nullptr, 0).has_value());
-  EXPECT_FALSE(Decode(good.data(), good.size() - 1).has_value()) << "text shorter than its length";
-  std::vector<std::uint8_t> longer = good;
-  longer.push_back('x');
-  EXPECT_FALSE(Decode(longer.data(), longer.size()).has_value()) << "bytes after the text";
-  std::vector<std::uint8_t> version = good;
-  version[0] = 2;
-  EXPECT_FALSE(Decode(version.data(), version.size()).has_value());
-  std::vector<std::uint8_t> command = good;
-  command[2] = 9;
-  EXPECT_FALSE(Decode(command.data(), command.size()).has_value());
-  command[2] = 0;
-  EXPECT_FALSE(Decode(command.data(), command.size()).has_value());
-
-  // A text is cut to its command's limit when encoded, and a longer one is refused when decoded.
-  m.text.assign(200, 'a');
-  const std::vector<std::uint8_t> cut = Encode(m);
-  EXPECT_EQ(Decode(cut.data(), cut.size())->text.size(), kLineTextLimit);
-  m.command = Command::SetBlock;
-  std::vector<std::uint8_t> forged = Encode(m);
-  forged[2] = static_cast<std::uint8_t>(Command::SetLine);
-  EXPECT_FALSE(Decode(forged.data(), forged.size()).has_value()) << "200 bytes for the 127-byte line";
-  m.command = Command::ShowLine;
-  EXPECT_EQ(Encode(m).size(), kHeaderSize) << "a show message carries no text";
+TEST(PreviewScene, ClosedMeshesFaceOutward) {
+  const std::vector<LitVertex> craft = MakeCraft();
+  ASSERT_EQ(craft.size() % 3, 0u);
+  ExpectFacingOut(craft, Sequence(craft.size()));
+  const TexturedMesh ring = MakeTorus(24, 12, 1.6f, 0.5f);
+  EXPECT_EQ(ring.indices.size(), 24u * 12 * 6);
+  ExpectFacingOut(ring.vertices, ring.indices);
 }
 
-TEST(PreviewProtocol, ScreenSizeAnswerIsNeverZero) {
-  int w = 0;
-  int h = 0;
-  UnpackScreenSize(PackScreenSize(1024, 768), w, h);
-  EXPECT_EQ(w, 1024);
-  EXPECT_EQ(h, 768);
-  UnpackScreenSize(PackScreenSize(65535, 1), w, h);
-  EXPECT_EQ(w, 65535);
-  EXPECT_EQ(h, 1);
-  EXPECT_NE(PackScreenSize(0, 0), 0u);
-}
-
-TEST(PreviewRaster, BlendMixesEachChannelByAlpha) {
-  EXPECT_EQ(Blend(0x406080, 0xFF0000, 0), 0x406080u);
-  EXPECT_EQ(Blend(0x406080, 0xFF0000, 255), 0xFF0000u);
-  EXPECT_EQ(Blend(0x406080, 0xFF0000, 128), 0xA03040u);
-  EXPECT_EQ(Blend(0x000000, 0xFFFFFF, 1), 0x010101u);
-}
-
-// Everything that draws stays inside the frame, whatever the position, and alpha 0 or a hidden element
-// draws nothing.
-TEST(PreviewRaster, DrawingIsClippedToTheFrame) {
-  Frame frame(10, 8, 0x111111);
-  FillBlended(frame.pixels, Rect{-5, -5, 3, 2}, 0xFFFFFF, 255);
-  EXPECT_EQ(frame.CountOther(0x111111), 3 * 2);
-  FillBlended(frame.pixels, Rect{8, 6, 100, 100}, 0xFFFFFF, 0);
-  EXPECT_EQ(frame.CountOther(0x111111), 3 * 2);
-
-  Frame text(10, 8, 0);
-  BlendCoverage(text.pixels, FullCoverage(Rect{7, 5, 20, 20}), 0x00FF00, 255);
-  EXPECT_EQ(text.CountOther(0), 3 * 3);
-  EXPECT_EQ(text.memory[7 * 10 + 9], 0x00FF00u);
-
-  Picture picture{4, 3, std::vector<std::uint32_t>(12, 0xFF0000FF)};
-  picture.argb[1] = 0x00FFFFFF;  // a see-through pixel leaves the frame as it was
-  Frame drawn(10, 8, 0);
-  DrawPicture(drawn.pixels, picture, -2, -1);
-  EXPECT_EQ(drawn.CountOther(0), 2 * 2);
-  DrawPicture(drawn.pixels, picture, 9, 7);
-  EXPECT_EQ(drawn.CountOther(0), 2 * 2 + 1);
-  DrawPicture(drawn.pixels, picture, 20, 0);
-  DrawPicture(drawn.pixels, picture, 0, -3);
-  EXPECT_EQ(drawn.CountOther(0), 2 * 2 + 1);
-  Frame corner(10, 8, 0);
-  DrawPicture(corner.pixels, picture, 0, 0);
-  EXPECT_EQ(corner.memory[0], 0x0000FFu);
-  EXPECT_EQ(corner.memory[1], 0u);
-  EXPECT_EQ(corner.CountOther(0), 4 * 3 - 1);
-}
-
-TEST(PreviewRaster, OverlayDrawsOnlyShownElementsWithTheirBackground) {
-  Overlay overlay;
-  overlay.line.set = true;
-  overlay.line.box = Rect{2, 2, 6, 4};
-  overlay.line.coverage = Coverage{Rect{2, 2, 6, 4}, {0, 255, 0, 0, 0, 0, 0, 0}};
-  overlay.line.look = TextLook{0xFFFF0000, true, 20, false, false};
-
-  Frame hidden(8, 6, 0x406080);
-  ComposeOverlay(hidden.pixels, overlay);
-  EXPECT_EQ(hidden.CountOther(0x406080), 0) << "not shown yet";
-
-  overlay.line.shown = true;
-  Frame shown(8, 6, 0x406080);
-  ComposeOverlay(shown.pixels, overlay);
-  EXPECT_EQ(shown.CountOther(0x406080), 8) << "the background fills the box";
-  EXPECT_EQ(shown.memory[2 * 8 + 3], 0xFF0000u) << "the text over it";
-  EXPECT_EQ(shown.memory[2 * 8 + 2], 0u);
-
-  overlay.line.look.argb = 0x00FF0000;
-  Frame invisible(8, 6, 0x406080);
-  ComposeOverlay(invisible.pixels, overlay);
-  EXPECT_EQ(invisible.CountOther(0x406080), 0) << "alpha 0 draws neither text nor background";
-}
-
-// The scene fills every pixel of any size of screen, and no further (the sanitizers watch the edges), and moves.
-TEST(PreviewRaster, SceneFillsTheFrameAndMoves) {
-  for (const auto& size : std::vector<std::pair<int, int>>{{1, 1}, {3, 2}, {2, 50}, {801, 599}}) {
-    Frame first(size.first, size.second, 0xFEFEFE);
-    Frame later(size.first, size.second, 0xFEFEFE);
-    DrawScene(first.pixels, 0);
-    DrawScene(later.pixels, 123456789);
-    EXPECT_EQ(first.CountOther(0xFEFEFE), size.first * size.second);
-    if (size.first > 100) {
-      EXPECT_NE(first.memory, later.memory) << "the scene stands still";
+// The still picture: every pixel centre of the screen samples the middle of its own texel, whether the
+// texture has the picture's size or the next powers of two.
+TEST(PreviewScene, PictureQuadPutsEachTexelOnItsPixel) {
+  for (const std::array<int, 2>& texture : {std::array<int, 2>{400, 300}, std::array<int, 2>{512, 512}}) {
+    const std::array<ScreenVertex, 4> quad = PictureQuad(400, 300, 400, 300, texture[0], texture[1]);
+    const ScreenVertex& topLeft = quad[0];
+    const ScreenVertex& bottomRight = quad[3];
+    for (int pixel : {0, 1, 150, 298, 299}) {
+      const float along = (static_cast<float>(pixel) - topLeft.x) / (bottomRight.x - topLeft.x);
+      const float texel = (topLeft.u + along * (bottomRight.u - topLeft.u)) * static_cast<float>(texture[0]);
+      EXPECT_NEAR(texel, static_cast<float>(pixel) + 0.5f, 1e-3) << "column " << pixel;
+      const float down = (static_cast<float>(pixel) - topLeft.y) / (bottomRight.y - topLeft.y);
+      const float row = (topLeft.v + down * (bottomRight.v - topLeft.v)) * static_cast<float>(texture[1]);
+      EXPECT_NEAR(row, static_cast<float>(pixel) + 0.5f, 1e-3) << "row " << pixel;
     }
   }
+  EXPECT_EQ(TextureSide(400, false), 400);
+  EXPECT_EQ(TextureSide(400, true), 512);
+  EXPECT_EQ(TextureSide(512, true), 512);
+  EXPECT_EQ(TextureSide(1, true), 1);
+  EXPECT_EQ(OpaqueOverBlack(0xFF406080u), 0x406080u);
+  EXPECT_EQ(OpaqueOverBlack(0x80FF0102u), 0x800101u);
+  EXPECT_EQ(OpaqueOverBlack(0x00FFFFFFu), 0u);
 }
 
-TEST(PreviewRaster, BlockLinesAreSplitAtCrLfOnly) {
-  EXPECT_EQ(SplitLines("Line1\r\nLine2\r\nLine3"), (std::vector<std::string>{"Line1", "Line2", "Line3"}));
-  EXPECT_EQ(SplitLines("a\nb\rc\r\n"), (std::vector<std::string>{"a\nb\rc", ""}));
-  EXPECT_EQ(SplitLines(""), (std::vector<std::string>{""}));
-  EXPECT_EQ(SplitLines("\r\n\r\n").size(), 3u);
-}
-
-TEST(PreviewRaster, FpsMeterCountsFramesOverEachSecond) {
-  FpsMeter meter;
-  bool changed = false;
-  for (int frame = 0; frame <= 60; ++frame) changed = meter.AddFrame(1000 + frame * 1000 / 60);
-  EXPECT_TRUE(changed);
-  EXPECT_EQ(meter.Fps(), 60);
-  for (int frame = 1; frame <= 30; ++frame) meter.AddFrame(2000 + frame * 1000 / 30);
-  EXPECT_EQ(meter.Fps(), 30);
-}
-
-TEST(PreviewRaster, PlaceBesideFindsRoomOnEitherSide) {
+TEST(PreviewPlacement, PlaceBesideFindsRoomOnEitherSide) {
   const Rect work{0, 0, 1920, 1040};
   const Rect dialog{0, 0, 651, 580};
   const Rect right = PlaceBeside(dialog, 806, 625, work);
@@ -226,10 +138,16 @@ TEST(PreviewOptions, ReadsEveryOptionAndRejectsBadOnes) {
   EXPECT_EQ(all.options.y, 20);
   EXPECT_EQ(all.options.beside, "Demo");
   EXPECT_EQ(all.options.frameLimit, 0);
+  EXPECT_FALSE(all.options.heavy);
+  const ParsedOptions heavy = ParseOptions({"--heavy", "--fps-limit", "30"});
+  ASSERT_TRUE(heavy.error.empty()) << heavy.error;
+  EXPECT_TRUE(heavy.options.heavy);
+  EXPECT_EQ(heavy.options.frameLimit, 30);
 
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"--size", "0x600"}, {"--size", "800"}, {"--size", "800x600x2"}, {"--size", "16385x10"},
-           {"--size", "x600"}, {"--pos", "1;2"}, {"--fps-limit", "-1"}, {"--size"}, {"--colour", "red"}, {"extra"}}) {
+           {"--size", "x600"}, {"--pos", "1;2"}, {"--fps-limit", "-1"}, {"--size"}, {"--colour", "red"}, {"extra"},
+           {"--heavy", "--scene", "a.png"}}) {
     EXPECT_FALSE(ParseOptions(bad).error.empty()) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
   }
 }
