@@ -30,8 +30,9 @@ namespace fs = std::filesystem;
 constexpr std::uint32_t kScene = 0x406080;
 constexpr int kWidth = 400;
 constexpr int kHeight = 300;
-// Beside the dialog (651 pixels wide at the top left), so neither covers the other.
-constexpr char kPlacement[] = "--pos 660,0";
+// At the top left, beside the dialog, which opens in the middle of the screen (651 of 1600 pixels wide), so
+// neither covers the other.
+constexpr char kPlacement[] = "--pos 0,0";
 
 using Colour = std::function<std::uint32_t(int x, int y)>;
 
