@@ -1,5 +1,7 @@
 #include "app/demo_dlg.h"
 
+#include <vector>
+
 #include "framework/data_exchange.h"
 #include "framework/library.h"
 #include "framework/message_box.h"
@@ -76,11 +78,17 @@ void CDemoDlg::DoDataExchange(CDataExchange* exchange) {
 BOOL CDemoDlg::OnInitDialog() {
   CDialog::OnInitDialog();
 
+  // The entry goes in as UTF-16, as the string table holds it: through the ANSI calls its "ü" would become a
+  // "u" in every code page that lacks the letter (932, 1251, 1253, ...). With a zero length, LoadStringW hands
+  // out the string in place, which is not terminated. (A vector, as std::wstring would add 36 KB to the program.)
   if (HMENU systemMenu = ::GetSystemMenu(m_hWnd, FALSE)) {
-    char text[256] = "";
-    if (::LoadStringA(AfxGetInstanceHandle(), IDS_ABOUT_MENU, text, sizeof text) > 0) {
-      ::AppendMenuA(systemMenu, MF_SEPARATOR, 0, nullptr);
-      ::AppendMenuA(systemMenu, MF_STRING, IDM_ABOUT, text);
+    const wchar_t* text = nullptr;
+    const int length = ::LoadStringW(AfxGetInstanceHandle(), IDS_ABOUT_MENU, reinterpret_cast<LPWSTR>(&text), 0);
+    if (length > 0) {
+      std::vector<wchar_t> item(text, text + length);
+      item.push_back(L'\0');
+      ::AppendMenuW(systemMenu, MF_SEPARATOR, 0, nullptr);
+      ::AppendMenuW(systemMenu, MF_STRING, IDM_ABOUT, item.data());
     }
   }
 

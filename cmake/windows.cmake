@@ -15,3 +15,14 @@ endfunction()
 # Everything that runs lands in one folder: the program, the tests, and bin/standins/ with the stand-ins.
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+# No manifest in anything built here, so that both builds carry the same resources and behave as a program
+# without one. Microsoft's linker embeds one unless told not to. MinGW-w64's GCC links default-manifest.o into
+# every program when it finds that file, and some distributions (MSYS2's) ship it: an empty archive of that
+# name in a folder searched first stands in for it.
+if(MSVC)
+  add_link_options(/MANIFEST:NO)
+elseif(MINGW)
+  file(WRITE ${CMAKE_BINARY_DIR}/no-default-manifest/default-manifest.o "!<arch>\n")
+  add_link_options(-B${CMAKE_BINARY_DIR}/no-default-manifest/)
+endif()

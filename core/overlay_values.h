@@ -29,13 +29,32 @@ inline constexpr std::size_t kMultilineTextLimit = 1023;
 // Tells whether a byte is the lead byte of a two-byte character in the ANSI code page.
 using LeadBytePredicate = bool (*)(unsigned char byte);
 
-// The length to which `text` is cut so that it holds at most `limit` bytes. Where the limit falls on the
-// second byte of a two-byte character, the cut goes before that character's lead byte, so the library never
-// receives a dangling lead byte before the terminator. With no predicate every byte is a character.
-std::size_t ShortenedLength(std::string_view text, std::size_t limit, LeadBytePredicate isLeadByte);
+// How the ANSI code page groups bytes into characters: one byte each; a lead byte and the byte after it
+// (double-byte code pages such as 932); or sequences of one to four bytes (UTF-8, code page 65001, where no
+// byte is a double-byte lead byte). The Windows side picks the rule of the code page in use.
+struct CharacterRule {
+  enum class Kind { SingleByte, DoubleByte, Utf8 };
+
+  Kind kind = Kind::SingleByte;
+  LeadBytePredicate isLeadByte = nullptr;  // for DoubleByte
+
+  static constexpr CharacterRule SingleByte() { return {}; }
+  static constexpr CharacterRule DoubleByte(LeadBytePredicate isLeadByte) { return {Kind::DoubleByte, isLeadByte}; }
+  static constexpr CharacterRule Utf8() { return {Kind::Utf8, nullptr}; }
+};
+
+// The number of bytes of the character that begins at `at`, which must lie within `text`. A lead byte at the
+// end of the text, and a UTF-8 sequence that is not well-formed (cut short, overlong, a surrogate, beyond
+// U+10FFFF, a stray continuation byte), count as one byte.
+std::size_t CharacterLength(std::string_view text, std::size_t at, CharacterRule rule);
+
+// The length to which `text` is cut so that it holds at most `limit` bytes. The text is walked character by
+// character from its start, and the cut goes before the character that would cross the limit, so the library
+// never receives the first bytes of a character without the rest.
+std::size_t ShortenedLength(std::string_view text, std::size_t limit, CharacterRule rule);
 
 // Cuts `text` in place as ShortenedLength says; returns whether it was cut.
-bool ShortenText(std::string& text, std::size_t limit, LeadBytePredicate isLeadByte);
+bool ShortenText(std::string& text, std::size_t limit, CharacterRule rule);
 
 // "%i x %i": width, a space, the letter x, a space, height; both in signed decimal.
 std::string FormatScreenSize(std::int32_t width, std::int32_t height);

@@ -1,5 +1,6 @@
 #include "framework/dialog.h"
 
+#include "core/placement.h"
 #include "framework/data_exchange.h"
 #include "framework/message_map.h"
 #include "framework/win_app.h"
@@ -19,6 +20,15 @@ std::string GetWindowTextString(HWND window) {
   text.resize(copied > 0 ? static_cast<std::size_t>(copied) : 0);
   return text;
 }
+
+namespace {
+
+core::ScreenRect ToScreenRect(const RECT& rect) {
+  return {static_cast<int>(rect.left), static_cast<int>(rect.top), static_cast<int>(rect.right),
+          static_cast<int>(rect.bottom)};
+}
+
+}  // namespace
 
 HWND CDialog::FindOwner() const {
   if (m_pParentWnd != nullptr) return m_pParentWnd->m_hWnd;
@@ -131,8 +141,41 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND window, UINT message, WPARAM wParam, L
   }
 }
 
+// The dialog manager leaves a dialog where its template puts it: at the top-left corner of the screen, or of
+// its owner. Users expect a modal dialog in the middle, so one that its start-up neither showed nor moved is
+// centred once start-up is over; a dialog that placed or showed itself stays as it is.
+BOOL CDialog::InitDialogAndPlace() {
+  RECT before{};
+  ::GetWindowRect(m_hWnd, &before);
+  const bool visibleBefore = ::IsWindowVisible(m_hWnd) != FALSE;
+  const BOOL result = OnInitDialog();
+  RECT after{};
+  if (!visibleBefore && m_hWnd != nullptr && ::IsWindow(m_hWnd) && !::IsWindowVisible(m_hWnd) &&
+      ::GetWindowRect(m_hWnd, &after) && after.left == before.left && after.top == before.top) {
+    CentreWindow();
+  }
+  return result;
+}
+
+// Centres the dialog on its owner when the owner is there to be seen (visible, not minimised), else on the
+// work area of the monitor it is on, and keeps it within that monitor's work area.
+void CDialog::CentreWindow() {
+  HWND owner = ::GetWindow(m_hWnd, GW_OWNER);
+  const bool onOwner = owner != nullptr && ::IsWindowVisible(owner) && !::IsIconic(owner);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  if (!::GetMonitorInfoA(::MonitorFromWindow(onOwner ? owner : m_hWnd, MONITOR_DEFAULTTONEAREST), &monitor)) return;
+  RECT on = monitor.rcWork;
+  RECT own{};
+  if ((onOwner && !::GetWindowRect(owner, &on)) || !::GetWindowRect(m_hWnd, &own)) return;
+  const int width = static_cast<int>(own.right - own.left);
+  const int height = static_cast<int>(own.bottom - own.top);
+  const core::ScreenPoint origin = core::CentredOrigin(ToScreenRect(on), width, height, ToScreenRect(monitor.rcWork));
+  ::SetWindowPos(m_hWnd, nullptr, origin.x, origin.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message == WM_INITDIALOG) return OnInitDialog();
+  if (message == WM_INITDIALOG) return InitDialogAndPlace();
 
   LRESULT result = 0;
   if (OnMessage(message, wParam, lParam, result)) {

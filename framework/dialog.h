@@ -38,6 +38,8 @@ class CDialog : public CWnd {
  private:
   static INT_PTR CALLBACK DialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) noexcept;
   INT_PTR HandleMessage(UINT message, WPARAM wParam, LPARAM lParam);
+  BOOL InitDialogAndPlace();
+  void CentreWindow();
   HWND FindOwner() const;
 
   UINT m_templateId;

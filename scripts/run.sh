@@ -12,6 +12,8 @@ cmake -S "$root" -B "$root/build/mingw" -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$root/build/mingw" -j "$(nproc)" --target va_vazu standins va_vazu_preview
 
 VA_BUILD="$root/build/mingw"
+# Wide enough for the 800-pixel preview beside the dialog, which opens in the middle of the screen.
+VA_XVFB_SCREEN=2560x1024x24
 . "$root/scripts/wine-env.sh"
 bin="$root/build/mingw/bin"
 

@@ -13,6 +13,7 @@ cmake --build "$root/build/native" -j "$jobs"
 ctest --test-dir "$root/build/native" --output-on-failure
 
 "$root/scripts/check-clang.sh"
+"$root/scripts/check-windows-build.sh"
 
 cmake -S "$root" -B "$root/build/mingw" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" >/dev/null

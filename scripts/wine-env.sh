@@ -1,6 +1,7 @@
 # Sourced by the other scripts: gives Wine a prefix of the project's own under the build folder and a
 # display (an Xvfb of its own when none is set), with the settings that make it quick to drive from tests.
-#   VA_BUILD  the build folder (required)
+#   VA_BUILD        the build folder (required)
+#   VA_XVFB_SCREEN  the size of the Xvfb screen, when one is started (default 1600x1024x24)
 
 # Wine takes only an absolute prefix path.
 export WINEPREFIX="$(realpath -m "$VA_BUILD")/wineprefix"
@@ -17,7 +18,7 @@ va_start_xvfb() {
   local n
   for n in $(seq 90 140); do
     [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
-    Xvfb ":$n" -screen 0 1600x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    Xvfb ":$n" -screen 0 "${VA_XVFB_SCREEN:-1600x1024x24}" -nolisten tcp >/dev/null 2>&1 &
     VA_XVFB_PID=$!
     export DISPLAY=":$n"
     local i

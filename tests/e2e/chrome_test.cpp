@@ -1,11 +1,13 @@
 // The window chrome of the main dialog, driven from outside: the About box run from the system menu and the
-// dialog's state around it, the window icons, minimising and restoring, and screenshots of both dialogs
-// checked for facts that do not depend on the theme: sizes in pixels from dialog units, and the program's
-// icon where it must be drawn. The screenshots are kept in the build folder's screenshots/ for a look.
+// dialog's state around it, where both dialogs open, the window icons, minimising and restoring, and
+// screenshots of both dialogs checked for facts that do not depend on the theme: sizes in pixels from dialog
+// units, and the program's icon where it must be drawn. The screenshots are kept in the build folder's
+// screenshots/ for a look.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -384,6 +386,41 @@ TEST(Chrome, AboutBoxShowsNameNoticeOkAndIcon) {
       << ScreenshotFile("about_box.bmp").string();
 
   PostClick(ok);
+  EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Where the dialogs open
+
+// Within a pixel in each direction; the centres are compared doubled, so that they stay whole numbers.
+::testing::AssertionResult CentredOn(HWND window, const RECT& on) {
+  RECT rect{};
+  GetWindowRect(window, &rect);
+  if (std::abs((rect.left + rect.right) - (on.left + on.right)) <= 2 &&
+      std::abs((rect.top + rect.bottom) - (on.top + on.bottom)) <= 2) {
+    return ::testing::AssertionSuccess();
+  }
+  return ::testing::AssertionFailure() << Text(rect) << " is not centred on " << Text(on);
+}
+
+// The main dialog opens in the middle of the work area of its monitor, the About box in the middle of the
+// main dialog.
+TEST(Chrome, DialogsOpenCentred) {
+  App app;
+  ASSERT_TRUE(app.Start());
+  HWND dialog = app.WaitForDialog();
+  ASSERT_TRUE(dialog);
+  MONITORINFO monitor{};
+  monitor.cbSize = sizeof monitor;
+  ASSERT_TRUE(GetMonitorInfoA(MonitorFromWindow(dialog, MONITOR_DEFAULTTONEAREST), &monitor));
+  EXPECT_TRUE(CentredOn(dialog, monitor.rcWork)) << "main dialog";
+
+  HWND about = OpenAboutBox(app);
+  ASSERT_TRUE(about) << "no About box";
+  RECT main{};
+  GetWindowRect(dialog, &main);
+  EXPECT_TRUE(CentredOn(about, main)) << "About box";
+  PostClick(GetDlgItem(about, IDOK));
   EXPECT_TRUE(WaitUntil([&] { return !IsWindow(about); }));
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -960,38 +961,48 @@ TEST_F(CommandsValidation, SetPicturePathStopsAtTheInvalidField) {
 
 // ---------------------------------------------------------------------------------------------------------
 // Shortening by the ANSI code page of the program. On a double-byte code page (932) the cut never splits a
-// character: where the limit falls on its second byte, the cut goes before its lead byte. On code page 1252
-// every byte is a character and the cut is the plain byte cut. The program runs in the code page of the
-// test program (Wine: LC_ALL=ja_JP.UTF-8 gives 932), which the test program's own ANSI calls use as well.
+// character: where the limit falls on its second byte, the cut goes before its lead byte. On UTF-8 (65001) a
+// character of two to four bytes that would cross the limit goes whole. On code page 1252 every byte is a
+// character and the cut is the plain byte cut. The program runs in the code page of the test program (Wine:
+// LC_ALL=ja_JP.UTF-8 gives 932, LC_ALL=hi_IN.UTF-8 65001), which the test program's own ANSI calls use as
+// well; a case runs only in the code pages whose bytes it can type.
 
 struct CodePageCase {
   std::string name;
   bool multiline;
   std::string typed;
-  std::size_t sentOn1252;  // bytes sent
-  std::size_t sentOn932;
+  std::map<UINT, std::size_t> sent;  // bytes sent, by code page
 };
 
 void PrintTo(const CodePageCase& c, std::ostream* out) { *out << c.name; }
 
-// In code page 932, 0x88 0x9F is one character (a kanji) and 0xB1 a half-width katakana.
 std::vector<CodePageCase> CodePageCases() {
   const std::string a126(126, 'a');
+  // In code page 932, 0x88 0x9F is one character (a kanji) and 0xB1 a half-width katakana.
+  const std::string kanji = "\x88\x9F";
+  // In UTF-8, "\xC3\xA9" is an e with an acute accent, "\xE2\x82\xAC" the euro sign and "\xF0\x9F\x98\x80" an
+  // emoji; their bytes are characters of code page 1252 as well.
+  const std::string euro = "\xE2\x82\xAC";
+  const std::string emoji = "\xF0\x9F\x98\x80";
   return {
       // Byte 127 (the 128th) is the second byte of the character whose lead byte is the 127th.
-      {"LineLeadByteAtLimit", false, a126 + "\x88\x9F" + "bbb", 127, 126},
+      {"LineLeadByteAtLimit", false, a126 + kanji + "bbb", {{1252, 127}, {932, 126}}},
       // The character ends exactly at the limit; its second byte 0x9F would also pass for a lead byte.
-      {"LineCharacterEndsAtLimit", false, std::string(125, 'a') + "\x88\x9F" + "\x88\x9F", 127, 127},
+      {"LineCharacterEndsAtLimit", false, std::string(125, 'a') + kanji + kanji, {{1252, 127}, {932, 127}}},
       // Characters all the way: the walk from the start finds the boundary.
-      {"LineAllDoubleByte", false, [] {
+      {"LineAllDoubleByte", false, [&] {
          std::string s;
-         for (int i = 0; i < 70; ++i) s += "\x88\x9F";
+         for (int i = 0; i < 70; ++i) s += kanji;
          return s;
-       }(), 127, 126},
-      {"LineHalfWidthKatakanaAtLimit", false, a126 + "\xB1" + "\xB1", 127, 127},
-      {"LineDoubleByteWithinLimit", false, std::string(100, 'a') + "\x88\x9F", 102, 102},
-      {"MultilineLeadByteAtLimit", true, std::string(1022, 'a') + "\x88\x9F" + "b", 1023, 1022},
-      {"MultilineCharacterEndsAtLimit", true, std::string(1021, 'a') + "\x88\x9F" + "\x88\x9F", 1023, 1023},
+       }(), {{1252, 127}, {932, 126}}},
+      {"LineHalfWidthKatakanaAtLimit", false, a126 + "\xB1" + "\xB1", {{1252, 127}, {932, 127}}},
+      {"LineDoubleByteWithinLimit", false, std::string(100, 'a') + kanji, {{1252, 102}, {932, 102}}},
+      {"MultilineLeadByteAtLimit", true, std::string(1022, 'a') + kanji + "b", {{1252, 1023}, {932, 1022}}},
+      {"MultilineCharacterEndsAtLimit", true, std::string(1021, 'a') + kanji + kanji, {{1252, 1023}, {932, 1023}}},
+      {"LineUtf8ThreeBytesAcrossLimit", false, std::string(125, 'a') + euro + "b", {{1252, 127}, {65001, 125}}},
+      {"LineUtf8FourBytesAcrossLimit", false, std::string(124, 'a') + emoji + "b", {{1252, 127}, {65001, 124}}},
+      {"LineUtf8EndsAtLimit", false, std::string(125, 'a') + "\xC3\xA9" + "\xC3\xA9", {{1252, 127}, {65001, 127}}},
+      {"MultilineUtf8AcrossLimit", true, std::string(1021, 'a') + emoji, {{1252, 1023}, {65001, 1021}}},
   };
 }
 
@@ -1000,8 +1011,8 @@ class CommandsCodePage : public CommandsTest, public ::testing::WithParamInterfa
 TEST_P(CommandsCodePage, CutsWithoutSplittingACharacter) {
   const CodePageCase& c = GetParam();
   const UINT codePage = GetACP();
-  if (codePage != 1252 && codePage != 932) GTEST_SKIP() << "runs on code pages 1252 and 932, not " << codePage;
-  const std::size_t sent = codePage == 932 ? c.sentOn932 : c.sentOn1252;
+  const auto sent = c.sent.find(codePage);
+  if (sent == c.sent.end()) GTEST_SKIP() << "not a text of code page " << codePage;
 
   const int box = c.multiline ? IDC_MULTI_TEXT : IDC_LINE_TEXT;
   Type(box, c.typed);
@@ -1009,14 +1020,14 @@ TEST_P(CommandsCodePage, CutsWithoutSplittingACharacter) {
   const Trace trace = Run(c.multiline ? IDC_SET_MULTI : IDC_SET_LINE);
   const TraceEvent* call = OnlyCall(trace, c.multiline ? kSetMultiline : kSetLine);
   ASSERT_NE(call, nullptr);
-  EXPECT_TRUE(SameText(call->Arg("text"), c.typed.substr(0, sent))) << "code page " << codePage;
+  EXPECT_TRUE(SameText(call->Arg("text"), c.typed.substr(0, sent->second))) << "code page " << codePage;
 }
 
 INSTANTIATE_TEST_SUITE_P(Commands, CommandsCodePage, ::testing::ValuesIn(CodePageCases()),
                          [](const ::testing::TestParamInfo<CodePageCase>& test) { return test.param.name; });
 
-// The ctest entry for code page 932 names the code page it asks Wine for; this catches a setting that did
-// not take, which would otherwise pass quietly with the 1252 expectations.
+// The ctest entries for other code pages name the one they ask Wine for; this catches a setting that did not
+// take, which would otherwise pass quietly with the 1252 expectations.
 TEST(CommandsCodePageSetting, IsTheOneAskedFor) {
   const char* wanted = std::getenv("VA_VAZU_EXPECT_ACP");
   if (!wanted || !*wanted) GTEST_SKIP() << "no code page asked for";

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "menu_reader.h"
 #include "overlay/hotkey_message.h"
 #include "res/resource.h"
 
@@ -434,6 +435,34 @@ HWND App::FindBox() const {
     if (ClassName(window) == "#32770") return window;
   }
   return nullptr;
+}
+
+std::vector<std::wstring> App::SystemMenuItems() const {
+  std::vector<std::wstring> items;
+  HMODULE reader = LoadLibraryA((BinFolder() / kMenuReaderFile).string().c_str());
+  const auto hookProcedure =
+      reinterpret_cast<HOOKPROC>(reinterpret_cast<void (*)()>(GetProcAddress(reader, kMenuReaderHook)));
+  const DWORD thread = GetWindowThreadProcessId(dialog_, nullptr);
+  HHOOK hook = hookProcedure && thread ? SetWindowsHookExW(WH_CALLWNDPROC, hookProcedure, reader, thread) : nullptr;
+  // The answer arrives as this window's text, sent while the request waits.
+  HWND answer = CreateWindowExW(0, L"Static", L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  DWORD_PTR ignored = 0;
+  if (!hook || !answer) {
+    ADD_FAILURE() << "cannot hook the program to read its system menu: error " << GetLastError();
+  } else if (!SendMessageTimeoutW(dialog_, RegisterWindowMessageW(kMenuReaderRequest), reinterpret_cast<WPARAM>(answer),
+                                  0, SMTO_ABORTIFHUNG, kSendTimeoutMs, &ignored)) {
+    ADD_FAILURE() << "the program did not answer the request for its system menu";
+  } else {
+    std::wstring text(static_cast<std::size_t>(GetWindowTextLengthW(answer)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(GetWindowTextW(answer, text.data(), static_cast<int>(text.size()))));
+    for (std::size_t start = 0, end; (end = text.find(L'\n', start)) != std::wstring::npos; start = end + 1) {
+      items.push_back(text.substr(start, end - start));
+    }
+  }
+  if (answer) DestroyWindow(answer);
+  if (hook) UnhookWindowsHookEx(hook);
+  if (reader) FreeLibrary(reader);
+  return items;
 }
 
 std::optional<MessageBoxInfo> App::FindMessageBox() const {

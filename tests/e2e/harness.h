@@ -110,6 +110,11 @@ class App {
   // The window that has the keyboard focus in the program's user-interface thread.
   HWND FocusedWindow() const;
 
+  // The items of the main dialog's system menu as the program holds them, in UTF-16 whatever the code pages; a
+  // separator reads "----". Read inside the program by the library of menu_reader.cpp; a test failure and
+  // nothing when it cannot be.
+  std::vector<std::wstring> SystemMenuItems() const;
+
   // A message box of this process other than the main dialog, found by process rather than owner: one shown
   // during start-up belongs to the dialog before it is visible.
   std::optional<MessageBoxInfo> FindMessageBox() const;

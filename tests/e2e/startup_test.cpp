@@ -89,6 +89,20 @@ TEST(Startup, SystemMenuEndsWithAboutEntry) {
   EXPECT_EQ(items.back(), "0x0010 &Info \xFC" "ber va_vazu...") << hookOn->line;
 }
 
+// The About entry as the program holds it, in UTF-16: the string table's text in every ANSI code page (the
+// ctest entries e2e.cp932 and e2e.cp65001 run this under 932 and 65001), where the ANSI calls would make its
+// "ü" a "u" in each that lacks the letter.
+TEST(StartupCodePage, SystemMenuHoldsTheAboutEntryExactly) {
+  App app;
+  ASSERT_TRUE(app.Start());
+  ASSERT_TRUE(app.WaitForDialog());
+
+  const std::vector<std::wstring> items = app.SystemMenuItems();
+  ASSERT_GE(items.size(), 3u);
+  EXPECT_EQ(items[items.size() - 2], L"----");
+  EXPECT_EQ(items.back(), L"&Info \u00FCber va_vazu...") << "code page " << GetACP();
+}
+
 // The program reads only the low byte of a result, so results the libraries may return in full 32 bits
 // change nothing at start-up.
 TEST(Startup, IgnoresResultsOfShowTextAndHookOn) {

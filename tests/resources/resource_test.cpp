@@ -1,6 +1,6 @@
 // Reads the resources back from the built va_vazu.exe and compares them, field by field, with the
 // layout the program relies on: both dialog templates with every control, the system-menu string, the
-// icon group and the version record, all in German (0x0407), and nothing else.
+// icon group and the version record, all in German (0x0407), and nothing else, no manifest either.
 //
 // The binary is checked rather than the resource script, because resource compilers add style bits of
 // their own; a control must carry exactly the listed styles plus WS_CHILD | WS_VISIBLE.
@@ -602,6 +602,15 @@ TEST(Inventory, HoldsOnlyTheListedResourcesAllInGerman) {
   EXPECT_EQ(icons.size(), 9u);
   for (const GroupEntry& e : icons) expected.insert(L"#3/#" + std::to_wstring(e.id) + L"/407");  // RT_ICON
   EXPECT_EQ(Inventory(), expected);
+}
+
+// No manifest from either build: Microsoft's linker embeds one unless told not to, and some MinGW-w64
+// distributions link a default one into every program. One would change how the system treats the program
+// (its compatibility settings, the elevation it asks for) between the two builds.
+TEST(Inventory, HasNoManifest) {
+  for (const std::wstring& resource : Inventory()) {
+    EXPECT_NE(resource.rfind(L"#24/", 0), 0u) << "a manifest (RT_MANIFEST): " << resource;
+  }
 }
 
 }  // namespace
