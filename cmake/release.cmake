@@ -8,8 +8,10 @@ install(FILES README.md DESTINATION .)
 install(FILES $<TARGET_FILE:standin_hvcomms_full> $<TARGET_FILE:standin_hvhook_full> DESTINATION standins)
 install(FILES standins/RELEASE-NOTE.txt DESTINATION standins RENAME README.txt)
 # The overlay's own libraries for real games, with a note on how to put them in place.
-install(FILES $<TARGET_FILE:overlay_hvcomms> $<TARGET_FILE:overlay_hvhook> $<TARGET_FILE:overlay_d3d8>
-        DESTINATION overlay)
+install(FILES $<TARGET_FILE:overlay_hvcomms> $<TARGET_FILE:overlay_hvhook> DESTINATION overlay)
+if(TARGET overlay_d3d8)
+  install(FILES $<TARGET_FILE:overlay_d3d8> DESTINATION overlay)
+endif()
 install(FILES ingame/RELEASE-NOTE.txt DESTINATION overlay RENAME README.txt)
 
 # The archive is named after the version that the version record of va_vazu.exe is compiled from.

@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# Builds va_vazu.exe with the stand-in libraries and runs it under Wine, beside the preview game screen, a small
-# Direct3D 8 game (with a sample picture at the dialog's default path, C:\test.jpg). Without a display it runs
-# under Xvfb, saves a screenshot of the dialog to build/mingw/va_vazu.png and one of both windows to
-# build/mingw/va_vazu_preview.png, and closes them.
+# Builds va_vazu.exe with the overlay's own libraries and runs it under Wine, beside the preview game screen, a
+# small Direct3D 8 game that gets the overlay through the overlay's d3d8.dll as any game does (with a sample
+# picture at the dialog's default path, C:\test.jpg). Without a display it runs both under Xvfb, saves a
+# screenshot of the dialog to build/mingw/va_vazu.png, then sends the dialog's texts, switches the frame rate on,
+# presses INSERT, HOME and END in the game, saves what the game shows to build/mingw/va_vazu_preview.png, and
+# closes them.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 
 cmake -S "$root" -B "$root/build/mingw" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" >/dev/null
-cmake --build "$root/build/mingw" -j "$(nproc)" --target va_vazu standins va_vazu_preview
+cmake --build "$root/build/mingw" -j "$(nproc)" \
+  --target va_vazu overlay_hvcomms overlay_hvhook overlay_d3d8 va_vazu_preview va_vazu_demo
 
 VA_BUILD="$root/build/mingw"
 # Wide enough for the 800-pixel preview beside the dialog, which opens in the middle of the screen.
@@ -23,11 +26,13 @@ trap va_stop_wine EXIT
 va_start_xvfb
 va_make_prefix
 
-# A folder of its own with the program and the stand-ins beside it, where its library search finds them.
+# The dialog in a folder of its own with the overlay's hvcomms.dll and HVHook.dll beside it, where its library
+# search finds them; the game in another with the overlay's d3d8.dll beside it, where the game's own search finds
+# it first (wine-env.sh tells Wine to take it: WINEDLLOVERRIDES=d3d8=n,b).
 run="$root/build/mingw/run"
-mkdir -p "$run"
-cp "$bin/va_vazu.exe" "$bin/va_vazu_preview.exe" "$bin"/standins/full/*.dll "$run/"
-cd "$run"
+mkdir -p "$run/dialog" "$run/game"
+cp "$bin/va_vazu.exe" "$bin/overlay/hvcomms.dll" "$bin/overlay/HVHook.dll" "$run/dialog/"
+cp "$bin/va_vazu_preview.exe" "$bin/overlay/d3d8.dll" "$run/game/"
 
 # The sample picture, made here rather than shipped, for the dialog's picture commands and END.
 if [ ! -f "$WINEPREFIX/drive_c/test.jpg" ]; then
@@ -36,11 +41,12 @@ if [ ! -f "$WINEPREFIX/drive_c/test.jpg" ]; then
     echo "Could not make the sample picture C:\test.jpg" >&2
 fi
 # The game first, as a player would start it; it moves beside the dialog once that shows.
-wine va_vazu_preview.exe --beside "Holvane Demo App" &
+(cd "$run/game" && wine va_vazu_preview.exe --beside "Holvane Demo App") &
 for _ in $(seq 1 100); do
   xwininfo -root -tree 2>/dev/null | grep -q '"va_vazu preview' && break
   sleep 0.1
 done
+cd "$run/dialog"
 if [ "$headless" -eq 0 ]; then
   wine va_vazu.exe
 else
@@ -54,6 +60,11 @@ else
   sleep 1
   import -window "${window:-root}" "$root/build/mingw/va_vazu.png"
   echo "Saved a screenshot of the dialog to build/mingw/va_vazu.png"
-  import -window root -trim +repage "$root/build/mingw/va_vazu_preview.png"
-  echo "Saved a screenshot of the dialog and the preview to build/mingw/va_vazu_preview.png"
+  if wine "$bin/va_vazu_demo.exe" "$run/game.bmp" && convert "$run/game.bmp" "$root/build/mingw/va_vazu_preview.png"; then
+    echo "Saved a screenshot of the game with the line, the block, the picture and the frame rate to" \
+      "build/mingw/va_vazu_preview.png"
+  else
+    echo "Could not play the dialog and the game" >&2
+    exit 1
+  fi
 fi
