@@ -34,8 +34,9 @@
 namespace hook {
 namespace {
 
-// How long the release of a key waits at most for the program to take the report of its press. Handling a
-// hotkey takes a few milliseconds to a few tens with a long key log.
+// How long the release of a key waits at most for the program to take the report of its press. An idle
+// program took 5 to 30 ms for it under Wine (a hotkey's handler, the stand-in's trace written), 16 ms in the
+// middle; a long key log makes the handler slower.
 constexpr DWORD kHoldMs = 50;
 // How long a report waits at most for its key to read down. Under Wine the key reads down as soon as the
 // low-level hook has returned; Windows applies it a little later.
@@ -128,7 +129,8 @@ LRESULT CALLBACK LowLevelKeyboardProc(int code, WPARAM message, LPARAM data) {
     const std::uint8_t key = CommonKeyCode(event->vkCode);
     if (event->flags & LLKHF_UP) {
       g_held.Release(key);
-      // Not applied yet, so the key still reads down: a report still waiting for that goes now.
+      // The press has taken effect and the release has not: a report not yet posted goes now, while the key
+      // reads down.
       if (g_awaitingDown[key]) PostReport(key);
       if (g_awaitedMarker[key] != 0) AwaitMarker(g_awaitedMarker[key]);
       g_awaitedMarker[key] = 0;
@@ -172,8 +174,10 @@ DWORD WINAPI HookThread(void*) {
   if (lowLevelHook) {
     SetEvent(g_ready);
     bool waiting = false;
-    while (MsgWaitForMultipleObjectsEx(1, &g_stop, waiting ? 1 : INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE) !=
-           WAIT_OBJECT_0) {
+    for (;;) {
+      const DWORD woken =
+          MsgWaitForMultipleObjectsEx(1, &g_stop, waiting ? 1 : INFINITE, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+      if (woken != WAIT_OBJECT_0 + 1 && woken != WAIT_TIMEOUT) break;  // told to stop, or the wait failed
       MSG msg;
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
       }
