@@ -1,6 +1,7 @@
-// Compile-time check that a stand-in entry point takes exactly the arguments, in the calling convention, of
-// the program's declaration in overlay_api.h. Only the result type may differ: the stand-ins return a full
-// DWORD so a test can script any 32-bit value, of which the program reads the low 8 bits.
+// Compile-time check that an exported entry point, of a stand-in or of the overlay's own libraries, takes
+// exactly the arguments, in the calling convention, of the program's declaration in overlay_api.h. Only the
+// result type may differ: the stand-ins return a full DWORD so a test can script any 32-bit value, of which
+// the program reads the low 8 bits.
 #pragma once
 
 #include <windows.h>

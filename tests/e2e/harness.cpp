@@ -504,4 +504,27 @@ std::optional<DWORD> App::WaitForExit(DWORD timeoutMs) const {
   return code;
 }
 
+std::vector<std::string> ExportedNames(HMODULE module) {
+  const auto* base = reinterpret_cast<const BYTE*>(module);
+  if (!base) return {};
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
+  const IMAGE_DATA_DIRECTORY& directory = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
+  if (directory.Size == 0) return {};
+  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + directory.VirtualAddress);
+  const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
+  const auto* nameOrdinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
+  std::vector<std::string> result;
+  std::vector<bool> named(exports->NumberOfFunctions);
+  for (DWORD i = 0; i < exports->NumberOfNames; ++i) {
+    result.emplace_back(reinterpret_cast<const char*>(base + names[i]));
+    if (nameOrdinals[i] < named.size()) named[nameOrdinals[i]] = true;
+  }
+  const auto* functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
+  for (DWORD i = 0; i < exports->NumberOfFunctions; ++i) {
+    if (!named[i] && functions[i] != 0) result.push_back("#" + std::to_string(exports->Base + i));
+  }
+  return result;
+}
+
 }  // namespace e2e

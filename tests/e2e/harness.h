@@ -189,6 +189,10 @@ class Screenshot {
   std::vector<std::uint32_t> pixels_;
 };
 
+// The names a library loaded into this process exports, as in its export table (sorted); an entry point
+// exported by ordinal only shows as "#<ordinal>".
+std::vector<std::string> ExportedNames(HMODULE module);
+
 // Polls `done` until it holds or the time is up.
 template <class Predicate>
 bool WaitUntil(Predicate done, DWORD timeoutMs = kWaitMs) {
