@@ -118,6 +118,21 @@ HWND Game::window() const {
   return nullptr;
 }
 
+HWND Game::WaitForWindow(DWORD timeoutMs) const {
+  HWND found = nullptr;
+  WaitUntil([&] { return (found = window()) != nullptr || !Running(); }, timeoutMs);
+  if (found) SetWindowPos(found, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  return found;
+}
+
+Screenshot Game::ClientShot() const {
+  HWND game = window();
+  RECT client{};
+  POINT origin{0, 0};
+  if (!game || !GetClientRect(game, &client) || !ClientToScreen(game, &origin)) return Screenshot(RECT{});
+  return Screenshot({origin.x, origin.y, origin.x + client.right, origin.y + client.bottom});
+}
+
 const testgame::Report* Game::report() const {
   if (report_ || !process_.hProcess) return report_;
   HANDLE section = OpenFileMappingA(FILE_MAP_READ | FILE_MAP_WRITE, FALSE,

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "overlay/overlay_api.h"
+#include "harness.h"
 #include "tests/game/game_report.h"
 
 namespace e2e {
@@ -55,6 +56,11 @@ class Game {
   bool Running() const;
   DWORD processId() const { return process_.dwProcessId; }
   HWND window() const;
+  // Waits for the game's window and puts it on top of every other, where nothing covers it; null when it does
+  // not come.
+  HWND WaitForWindow(DWORD timeoutMs = kWaitMs) const;
+  // The game's client area as it is on the screen: what its last presented frame put there.
+  Screenshot ClientShot() const;
   void End();
 
   // The test game's report; null for another game, or before it has made it.

@@ -3,6 +3,7 @@
 // place as in any game.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -12,8 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "game.h"
 #include "harness.h"
-#include "preview/window_class.h"
 
 namespace e2e {
 namespace {
@@ -21,101 +22,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // The top left corner of the screen; the preview is put on top of every other window there.
-constexpr char kPlacement[] = "--pos 0,0";
-
-using Colour = std::function<std::uint32_t(int x, int y)>;
-
-// A 24-bit bottom-up BMP whose pixel (x, y) is colour(x, y), 0x00RRGGBB.
-void WriteBmp(const fs::path& file, int width, int height, const Colour& colour) {
-  const int stride = (width * 3 + 3) & ~3;
-  BITMAPFILEHEADER header{};
-  BITMAPINFOHEADER info{};
-  header.bfType = 0x4D42;
-  header.bfOffBits = sizeof header + sizeof info;
-  header.bfSize = header.bfOffBits + static_cast<DWORD>(stride * height);
-  info.biSize = sizeof info;
-  info.biWidth = width;
-  info.biHeight = height;
-  info.biPlanes = 1;
-  info.biBitCount = 24;
-  std::vector<char> rows(static_cast<std::size_t>(stride) * height, 0);
-  for (int y = 0; y < height; ++y) {
-    char* row = &rows[static_cast<std::size_t>(height - 1 - y) * stride];
-    for (int x = 0; x < width; ++x) {
-      const std::uint32_t c = colour(x, y);
-      row[x * 3] = static_cast<char>(c & 0xFF);
-      row[x * 3 + 1] = static_cast<char>((c >> 8) & 0xFF);
-      row[x * 3 + 2] = static_cast<char>((c >> 16) & 0xFF);
-    }
-  }
-  std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(&header), sizeof header);
-  out.write(reinterpret_cast<const char*>(&info), sizeof info);
-  out.write(rows.data(), static_cast<std::streamsize>(rows.size()));
-}
-
-// A test's own folder, removed with what is in it when the test passed. Declared before the preview that runs
-// in it, so that the preview has ended when it goes.
-struct RunFolder {
-  fs::path path = NewRunFolder();
-  ~RunFolder() {
-    std::error_code error;
-    if (!::testing::Test::HasFailure()) fs::remove_all(path, error);
-  }
-};
-
-// va_vazu_preview.exe started from bin/ in `folder`, on top of every other window, ended with the test.
-class Preview {
- public:
-  Preview(const std::string& arguments, const fs::path& folder) {
-    const fs::path exe = BinFolder() / "va_vazu_preview.exe";
-    std::string commandLine = "\"" + exe.string() + "\" " + kPlacement + " " + arguments;
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    if (!CreateProcessA(exe.string().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                        folder.string().c_str(), &startup, &process_)) {
-      ADD_FAILURE() << "cannot start " << exe.string() << ": error " << GetLastError();
-      process_ = PROCESS_INFORMATION{};
-      return;
-    }
-    WaitUntil([&] {
-      HWND found = FindWindowA(preview::kWindowClass, nullptr);
-      DWORD pid = 0;
-      if (found) GetWindowThreadProcessId(found, &pid);
-      if (pid == process_.dwProcessId && IsWindowVisible(found)) window_ = found;
-      return window_ != nullptr;
-    });
-    if (!window_) {
-      ADD_FAILURE() << "the preview's window did not appear";
-      return;
-    }
-    SetWindowPos(window_, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-  }
-  ~Preview() {
-    if (!process_.hProcess) return;
-    TerminateProcess(process_.hProcess, 0);
-    WaitForSingleObject(process_.hProcess, kWaitMs);
-    CloseHandle(process_.hThread);
-    CloseHandle(process_.hProcess);
-  }
-  Preview(const Preview&) = delete;
-  Preview& operator=(const Preview&) = delete;
-
-  HWND window() const { return window_; }
-
-  // The client area as it is on the screen: what the last presented frame put there.
-  Screenshot Capture() const {
-    RECT client{};
-    POINT origin{0, 0};
-    GetClientRect(window_, &client);
-    ClientToScreen(window_, &origin);
-    return Screenshot({origin.x, origin.y, origin.x + client.right, origin.y + client.bottom});
-  }
-
- private:
-  PROCESS_INFORMATION process_{};
-  HWND window_ = nullptr;
-};
+const std::string kPreview = "va_vazu_preview.exe";
+constexpr char kPlacement[] = "--pos 0,0 ";
 
 // A different colour for every pixel of a 400 x 300 picture.
 std::uint32_t Pattern(int x, int y) {
@@ -129,10 +37,10 @@ std::uint32_t Blue(std::uint32_t rgb) { return rgb & 0xFF; }
 // The still scene at the size asked for: the client area has it, and every pixel shows exactly its own texel
 // of the picture (so a scene of one colour is that colour everywhere).
 TEST(PreviewGame, StillSceneShowsEachTexelOnItsPixel) {
-  const RunFolder folder;
-  WriteBmp(folder.path / "scene.bmp", 400, 300, Pattern);
-  Preview preview("--size 400x300 --scene \"" + (folder.path / "scene.bmp").string() + "\"", folder.path);
-  ASSERT_NE(preview.window(), nullptr);
+  const fs::path scene = NewRunFolder() / "scene.bmp";
+  WriteBmp(scene, 400, 300, Pattern);
+  const Game preview(kPlacement + std::string("--size 400x300 --scene \"") + scene.string() + "\"", kPreview, false);
+  ASSERT_NE(preview.WaitForWindow(), nullptr);
   RECT client{};
   GetClientRect(preview.window(), &client);
   EXPECT_EQ(client.right, 400);
@@ -144,7 +52,7 @@ TEST(PreviewGame, StillSceneShowsEachTexelOnItsPixel) {
   }
   std::vector<std::uint32_t> shown;
   WaitUntil([&] {
-    shown = preview.Capture().pixels();
+    shown = preview.ClientShot().pixels();
     return shown == expected;
   });
   ASSERT_EQ(shown.size(), expected.size());
@@ -162,21 +70,20 @@ TEST(PreviewGame, StillSceneShowsEachTexelOnItsPixel) {
 TEST(PreviewGame, MovingSceneMoves) {
   for (const char* arguments : {"", "--heavy"}) {
     SCOPED_TRACE(arguments);
-    const RunFolder folder;
-    Preview preview(arguments, folder.path);
-    ASSERT_NE(preview.window(), nullptr);
-    Screenshot first = preview.Capture();
+    const Game preview(kPlacement + std::string(arguments), kPreview, false);
+    ASSERT_NE(preview.WaitForWindow(), nullptr);
+    Screenshot first = preview.ClientShot();
     const auto drawn = [](const Screenshot& shot) {
       const std::vector<std::uint32_t>& p = shot.pixels();
       return !p.empty() && Blue(p.front()) > Red(p.front()) && Green(p.back()) > Red(p.back()) &&
              Green(p.back()) > Blue(p.back());
     };
     EXPECT_TRUE(WaitUntil([&] {
-      first = preview.Capture();
+      first = preview.ClientShot();
       return drawn(first);
     })) << "no sky above a floor: top left " << std::hex << first.pixels().front() << ", bottom right "
         << first.pixels().back();
-    EXPECT_TRUE(WaitUntil([&] { return !(preview.Capture() == first); })) << "the scene stands still";
+    EXPECT_TRUE(WaitUntil([&] { return !(preview.ClientShot() == first); })) << "the scene stands still";
   }
 }
 
@@ -215,6 +122,22 @@ std::vector<std::string> ImportedLibraries(const fs::path& file) {
     names.push_back(text);
   }
   return names;
+}
+
+// With the overlay's d3d8.dll beside it, the preview gets the overlay as any game does.
+TEST(PreviewGame, ShowsTheOverlayThroughTheD3d8BesideIt) {
+  const fs::path scene = NewRunFolder() / "scene.bmp";
+  WriteBmp(scene, 400, 300, [](int, int) { return 0x204060u; });
+  Overlay overlay;
+  overlay.SetLine(40, 30, "HHHH", 0xFFFF0000, true);
+  overlay.ShowLine(true);
+  const Game preview(kPlacement + std::string("--size 400x300 --scene \"") + scene.string() + "\"", kPreview);
+  ASSERT_NE(preview.WaitForWindow(), nullptr);
+  const auto redPixels = [&] {
+    const std::vector<std::uint32_t> pixels = preview.ClientShot().pixels();
+    return std::count(pixels.begin(), pixels.end(), 0xFF0000u);
+  };
+  EXPECT_TRUE(WaitUntil([&] { return redPixels() > 20; })) << "no red line in the preview";
 }
 
 TEST(PreviewGame, ImportsDirect3D8ByName) {
