@@ -6,7 +6,9 @@
 
 namespace ingame {
 
-CDirect3D8Proxy::~CDirect3D8Proxy() { real_->Release(); }
+CDirect3D8Proxy::~CDirect3D8Proxy() {
+  real_->Release();
+}
 
 HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::QueryInterface(REFIID riid, void** ppvObject) noexcept {
   if (!ppvObject) return E_POINTER;
@@ -18,7 +20,9 @@ HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::QueryInterface(REFIID riid, void** pp
   return real_->QueryInterface(riid, ppvObject);
 }
 
-ULONG STDMETHODCALLTYPE CDirect3D8Proxy::AddRef() noexcept { return ++references_; }
+ULONG STDMETHODCALLTYPE CDirect3D8Proxy::AddRef() noexcept {
+  return ++references_;
+}
 
 ULONG STDMETHODCALLTYPE CDirect3D8Proxy::Release() noexcept {
   const ULONG left = --references_;
@@ -43,7 +47,7 @@ HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CreateDevice(UINT Adapter, D3DDEVTYPE
   return result;
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::RegisterSoftwareDevice(void * pInitializeFunction) noexcept {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::RegisterSoftwareDevice(void* pInitializeFunction) noexcept {
   return real_->RegisterSoftwareDevice(pInitializeFunction);
 }
 
@@ -51,7 +55,8 @@ UINT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterCount() noexcept {
   return real_->GetAdapterCount();
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterIdentifier(UINT Adapter, DWORD Flags, D3DADAPTER_IDENTIFIER8 * pIdentifier) noexcept {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterIdentifier(UINT Adapter, DWORD Flags,
+                                                                D3DADAPTER_IDENTIFIER8* pIdentifier) noexcept {
   return real_->GetAdapterIdentifier(Adapter, Flags, pIdentifier);
 }
 
@@ -59,31 +64,39 @@ UINT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterModeCount(UINT Adapter) noexce
   return real_->GetAdapterModeCount(Adapter);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::EnumAdapterModes(UINT Adapter, UINT Mode, D3DDISPLAYMODE * pMode) noexcept {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::EnumAdapterModes(UINT Adapter, UINT Mode, D3DDISPLAYMODE* pMode) noexcept {
   return real_->EnumAdapterModes(Adapter, Mode, pMode);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE * pMode) noexcept {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetAdapterDisplayMode(UINT Adapter, D3DDISPLAYMODE* pMode) noexcept {
   return real_->GetAdapterDisplayMode(Adapter, pMode);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceType(UINT Adapter, D3DDEVTYPE CheckType, D3DFORMAT DisplayFormat, D3DFORMAT BackBufferFormat, BOOL Windowed) noexcept {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceType(UINT Adapter, D3DDEVTYPE CheckType, D3DFORMAT DisplayFormat,
+                                                           D3DFORMAT BackBufferFormat, BOOL Windowed) noexcept {
   return real_->CheckDeviceType(Adapter, CheckType, DisplayFormat, BackBufferFormat, Windowed);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceFormat(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, DWORD Usage, D3DRESOURCETYPE RType, D3DFORMAT CheckFormat) noexcept {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceFormat(UINT Adapter, D3DDEVTYPE DeviceType,
+                                                             D3DFORMAT AdapterFormat, DWORD Usage,
+                                                             D3DRESOURCETYPE RType, D3DFORMAT CheckFormat) noexcept {
   return real_->CheckDeviceFormat(Adapter, DeviceType, AdapterFormat, Usage, RType, CheckFormat);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceMultiSampleType(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT SurfaceFormat, BOOL Windowed, D3DMULTISAMPLE_TYPE MultiSampleType) noexcept {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDeviceMultiSampleType(UINT Adapter, D3DDEVTYPE DeviceType,
+                                                                      D3DFORMAT SurfaceFormat, BOOL Windowed,
+                                                                      D3DMULTISAMPLE_TYPE MultiSampleType) noexcept {
   return real_->CheckDeviceMultiSampleType(Adapter, DeviceType, SurfaceFormat, Windowed, MultiSampleType);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDepthStencilMatch(UINT Adapter, D3DDEVTYPE DeviceType, D3DFORMAT AdapterFormat, D3DFORMAT RenderTargetFormat, D3DFORMAT DepthStencilFormat) noexcept {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::CheckDepthStencilMatch(UINT Adapter, D3DDEVTYPE DeviceType,
+                                                                  D3DFORMAT AdapterFormat, D3DFORMAT RenderTargetFormat,
+                                                                  D3DFORMAT DepthStencilFormat) noexcept {
   return real_->CheckDepthStencilMatch(Adapter, DeviceType, AdapterFormat, RenderTargetFormat, DepthStencilFormat);
 }
 
-HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetDeviceCaps(UINT Adapter, D3DDEVTYPE DeviceType, D3DCAPS8 * pCaps) noexcept {
+HRESULT STDMETHODCALLTYPE CDirect3D8Proxy::GetDeviceCaps(UINT Adapter, D3DDEVTYPE DeviceType,
+                                                         D3DCAPS8* pCaps) noexcept {
   return real_->GetDeviceCaps(Adapter, DeviceType, pCaps);
 }
 

@@ -86,10 +86,23 @@ void Release(IUnknown* object) {
 
 }  // namespace
 
+void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height) {
+  width = 0;
+  height = 0;
+  IDirect3DSurface8* backBuffer = nullptr;
+  if (FAILED(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer)) || !backBuffer) return;
+  D3DSURFACE_DESC desc{};
+  if (SUCCEEDED(backBuffer->GetDesc(&desc))) {
+    width = desc.Width;
+    height = desc.Height;
+  }
+  backBuffer->Release();
+}
+
 COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror)
     : device_(device), mirror_(mirror) {
   usable_ = SUCCEEDED(device_->GetDeviceCaps(&caps_)) && caps_.MaxTextureWidth > 0 && caps_.MaxTextureHeight > 0;
-  ReadBackBufferSize();
+  BackBufferSize(device_, backBufferWidth_, backBufferHeight_);
 }
 
 COverlayRenderer::~COverlayRenderer() {
@@ -102,19 +115,6 @@ COverlayRenderer::~COverlayRenderer() {
       state->screen.compare_exchange_strong(expected, 0);
     }
   }
-}
-
-void COverlayRenderer::ReadBackBufferSize() {
-  backBufferWidth_ = 0;
-  backBufferHeight_ = 0;
-  IDirect3DSurface8* backBuffer = nullptr;
-  if (FAILED(device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer)) || !backBuffer) return;
-  D3DSURFACE_DESC desc{};
-  if (SUCCEEDED(backBuffer->GetDesc(&desc))) {
-    backBufferWidth_ = desc.Width;
-    backBufferHeight_ = desc.Height;
-  }
-  backBuffer->Release();
 }
 
 void COverlayRenderer::OnPresent() {
@@ -136,7 +136,7 @@ void COverlayRenderer::OnBeforeReset() {
   stateBlock_ = 0;
 }
 
-void COverlayRenderer::OnAfterReset() { ReadBackBufferSize(); }
+void COverlayRenderer::OnAfterReset() { BackBufferSize(device_, backBufferWidth_, backBufferHeight_); }
 
 void COverlayRenderer::PublishScreen(SharedState& state) {
   screenWord_ = PackScreen(GetCurrentProcessId(), backBufferWidth_, backBufferHeight_);

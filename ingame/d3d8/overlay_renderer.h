@@ -17,6 +17,10 @@
 
 namespace ingame {
 
+// The size of the device's back buffer as the device made it (a windowed device may have picked its window's
+// size); 0 x 0 when it cannot be read.
+void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height);
+
 // Counts of the work done, for the benchmarks' check that a frame with nothing new does none of it.
 struct RendererCounters {
   std::uint64_t frames = 0;
@@ -86,7 +90,6 @@ class COverlayRenderer {
   void FillRect(const Rect& area, std::uint32_t argb);
 
   void ReleaseSprites();
-  void ReadBackBufferSize();
   Rect ScreenRect() const { return Rect{0, 0, backBufferWidth_, backBufferHeight_}; }
 
   IDirect3DDevice8* device_;
