@@ -8,11 +8,6 @@
 namespace ingame {
 namespace {
 
-// The layout's version is part of every name, so that an overlay of another layout never reads this one's state.
-constexpr char kStateName[] = "Local\\va_vazu.overlay.1.state";
-constexpr char kWritersLockName[] = "Local\\va_vazu.overlay.1.writers";
-constexpr char kPictureNamePrefix[] = "Local\\va_vazu.overlay.1.picture.";
-
 std::string PictureSectionName(std::uint32_t generation) { return kPictureNamePrefix + std::to_string(generation); }
 
 // The string form of the process's user SID, or empty.

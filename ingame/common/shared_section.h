@@ -12,6 +12,11 @@
 
 namespace ingame {
 
+// The layout's version is part of every name, so that an overlay of another layout never reads this one's state.
+inline constexpr char kStateName[] = "Local\\va_vazu.overlay.1.state";
+inline constexpr char kWritersLockName[] = "Local\\va_vazu.overlay.1.writers";
+inline constexpr char kPictureNamePrefix[] = "Local\\va_vazu.overlay.1.picture.";
+
 // A security descriptor that grants everything to the user this process runs as, and nothing to anyone else.
 class UserOnlySecurity {
  public:

@@ -5,6 +5,7 @@
 // The test game clears its frames to one colour, so every pixel the overlay touches shows; it reads each
 // presented frame back from its back buffer on request.
 #include <gtest/gtest.h>
+#include <aclapi.h>
 #include <wincodec.h>
 
 #include <algorithm>
@@ -475,6 +476,41 @@ TEST(OverlayWithProgram, TheDialogDrivesTheGame) {
   app.Click(IDC_SHOW_FPS);
   EXPECT_TRUE(game.WaitForFrame(HasChange).Has(0xFFFF00, RECT{200, 0, 320, 40})) << "no frame rate";
   EXPECT_FALSE(app.FindMessageBox().has_value());
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// The shared state is open to the user's own processes only: its one access entry is the user's.
+TEST(OverlayLifetime, SharedStateIsOpenToTheUserOnly) {
+  Overlay overlay;
+  HANDLE section = OpenFileMappingA(READ_CONTROL, FALSE, ingame::kStateName);
+  ASSERT_NE(section, nullptr);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(section, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl, nullptr,
+                            &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  CloseHandle(section);
+  ASSERT_NE(dacl, nullptr) << "no access list: open to everyone";
+  ACL_SIZE_INFORMATION size{};
+  GetAclInformation(dacl, &size, sizeof size, AclSizeInformation);
+  EXPECT_EQ(size.AceCount, 1u);
+  void* ace = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, &ace));
+  const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(ace);
+  EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  std::vector<BYTE> user(256);
+  DWORD bytes = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user.data(), static_cast<DWORD>(user.size()), &bytes));
+  CloseHandle(token);
+  EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&allowed->SidStart), reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid));
+  LocalFree(descriptor);
 }
 
 }  // namespace
