@@ -32,7 +32,7 @@ bool ParsePair(const std::string& text, const char* separators, int low, int hig
 
 const char kUsage[] =
     "va_vazu_preview.exe [--size WIDTHxHEIGHT] [--scene PICTURE | --heavy] [--pos X,Y | --beside WINDOW-TITLE] "
-    "[--fps-limit N]";
+    "[--fps-limit N] [--run-for MS --stats FILE]";
 
 bool ParseSize(const std::string& text, int& width, int& height) {
   return ParsePair(text, "xX", 1, kLargestSide, width, height);
@@ -67,6 +67,10 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
       options.beside = value;
     } else if (name == "--fps-limit") {
       ok = ParseNumber(value, 0, 1000, options.frameLimit);
+    } else if (name == "--run-for") {
+      ok = ParseNumber(value, 1, 999999, options.runForMs);
+    } else if (name == "--stats") {
+      options.stats = value;
     } else {
       parsed.error = "unknown option " + name;
       return parsed;
@@ -77,6 +81,7 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
     }
   }
   if (options.heavy && !options.scene.empty()) parsed.error = "--heavy is for the moving scene, not with --scene";
+  if ((options.runForMs != 0) != !options.stats.empty()) parsed.error = "--run-for and --stats go together";
   return parsed;
 }
 

@@ -1,7 +1,7 @@
 // The preview's command line. Window-free.
 //
 //   va_vazu_preview.exe [--size WIDTHxHEIGHT] [--scene PICTURE | --heavy] [--pos X,Y | --beside WINDOW-TITLE]
-//                       [--fps-limit N]
+//                       [--fps-limit N] [--run-for MS --stats FILE]
 #pragma once
 
 #include <optional>
@@ -25,6 +25,10 @@ struct Options {
   std::string beside;
   // Frames presented per second at most; 0 presents as fast as it can, without waiting for vertical sync.
   int frameLimit = 60;
+  // For benchmarks: after a second of warming up, count the frames of this many milliseconds, write what was
+  // measured to `stats` and end. 0 runs until the window is closed.
+  int runForMs = 0;
+  std::string stats;
 };
 
 struct ParsedOptions {

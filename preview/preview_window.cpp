@@ -1,7 +1,10 @@
 #include "preview/preview_window.h"
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <cmath>
+#include <fstream>
 
 #include "preview/picture_file.h"
 #include "preview/placement.h"
@@ -16,6 +19,9 @@ constexpr UINT kPlaceIntervalMs = 250;
 constexpr int kPlaceAttempts = 240;  // a minute of looking for the window to sit beside
 // How long to wait before asking a lost device again whether it can be reset.
 constexpr DWORD kLostDeviceWaitMs = 50;
+// A benchmark run counts frames only after this much: loading, the first frames and the overlay's first
+// textures are not what it measures.
+constexpr double kWarmUpMs = 1000.0;
 
 double NowMilliseconds() {
   static const double ticksPerMs = [] {
@@ -34,6 +40,29 @@ void WaitForMessages(DWORD milliseconds) {
 }
 
 Rect ToRect(const RECT& r) { return Rect{r.left, r.top, r.right, r.bottom}; }
+
+// The processor time of the whole process (the renderer's threads included), in milliseconds.
+double ProcessorMilliseconds() {
+  FILETIME created{};
+  FILETIME exited{};
+  FILETIME kernel{};
+  FILETIME user{};
+  GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user);
+  const auto value = [](const FILETIME& t) {
+    return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+  };
+  return (value(kernel) + value(user)) / 10000.0;
+}
+
+// What a benchmark run measured, one key=value a line.
+void WriteStats(const std::string& path, long frames, double milliseconds, double processorMilliseconds) {
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+  std::ofstream out(path, std::ios::trunc);
+  out << "frames=" << frames << "\nmilliseconds=" << milliseconds << "\nprocessor_milliseconds="
+      << processorMilliseconds << "\npeak_working_set=" << memory.PeakWorkingSetSize << "\n";
+}
 
 }  // namespace
 
@@ -83,6 +112,10 @@ int CPreviewWindow::Run() {
   const double period = options_.frameLimit > 0 ? 1000.0 / options_.frameLimit : 0.0;
   const double start = NowMilliseconds();
   double next = start;
+  // A benchmark run: frames counted from the end of the warm-up, with the processor time they took.
+  double measureStart = -1.0;
+  double processorStart = 0.0;
+  long measuredFrames = 0;
   for (;;) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -99,6 +132,19 @@ int CPreviewWindow::Run() {
       if (!renderer_.DrawFrame((now - start) / 1000.0)) {
         WaitForMessages(kLostDeviceWaitMs);
         continue;
+      }
+      if (options_.runForMs > 0) {
+        const double after = NowMilliseconds();
+        if (measureStart < 0.0 && after - start >= kWarmUpMs) {
+          measureStart = after;
+          processorStart = ProcessorMilliseconds();
+        } else if (measureStart >= 0.0) {
+          ++measuredFrames;
+          if (after - measureStart >= options_.runForMs) {
+            WriteStats(options_.stats, measuredFrames, after - measureStart, ProcessorMilliseconds() - processorStart);
+            DestroyWindow(window_);
+          }
+        }
       }
       // Behind by more than a frame (a slow frame, a drag): start counting again from now.
       next = std::max(next + period, now);

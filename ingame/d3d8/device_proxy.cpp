@@ -98,7 +98,9 @@ HRESULT STDMETHODCALLTYPE CDeviceProxy::Present(const RECT* src_rect, const RECT
       // Out of memory for a text or a picture: this frame goes without the overlay.
     }
   }
-  return real_->Present(src_rect, dst_rect, dst_window_override, dirty_region);
+  const HRESULT result = real_->Present(src_rect, dst_rect, dst_window_override, dirty_region);
+  if (renderer_) renderer_->OnPresented();
+  return result;
 }
 
 HRESULT STDMETHODCALLTYPE CDeviceProxy::SetRenderTarget(IDirect3DSurface8* pRenderTarget,

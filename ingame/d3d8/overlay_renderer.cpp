@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ingame/common/shared_section.h"
+#include "ingame/d3d8/allocation_count.h"
 #include "ingame/d3d8/overlay_states.h"
 #include "ingame/d3d8/text_raster.h"
 
@@ -46,6 +47,26 @@ SharedState* ProcessState() {
   state.store(current, std::memory_order_release);
   opening.store(false);
   return current;
+}
+
+// The benchmarks' counters of this process, made on first use when the game runs with them; null otherwise.
+OverlayStats* ProcessStats() {
+  static OverlayStats* const stats = [] {
+    char value[8];
+    if (GetEnvironmentVariableA(kStatsVariable, value, sizeof value) == 0) return static_cast<OverlayStats*>(nullptr);
+    UserOnlySecurity security;
+    HANDLE section = CreateFileMappingA(INVALID_HANDLE_VALUE, security.attributes(), PAGE_READWRITE, 0,
+                                        sizeof(OverlayStats), StatsSectionName(GetCurrentProcessId()).c_str());
+    void* view = section ? MapViewOfFile(section, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, sizeof(OverlayStats)) : nullptr;
+    // Kept for the process's life, like the counters.
+    return static_cast<OverlayStats*>(view);
+  }();
+  return stats;
+}
+
+template <class Field>
+void Count(OverlayStats* stats, Field OverlayStats::*field) {
+  if (stats) (stats->*field).fetch_add(1, std::memory_order_relaxed);
 }
 
 std::uint64_t NowMilliseconds() {
@@ -100,7 +121,7 @@ void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height) {
 }
 
 COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror)
-    : device_(device), mirror_(mirror) {
+    : device_(device), mirror_(mirror), stats_(ProcessStats()) {
   usable_ = SUCCEEDED(device_->GetDeviceCaps(&caps_)) && caps_.MaxTextureWidth > 0 && caps_.MaxTextureHeight > 0;
   BackBufferSize(device_, backBufferWidth_, backBufferHeight_);
 }
@@ -118,7 +139,6 @@ COverlayRenderer::~COverlayRenderer() {
 }
 
 void COverlayRenderer::OnPresent() {
-  ++counters_.frames;
   if (fpsMeter_.AddFrame(NowMilliseconds())) fpsSprite_.built = false;
   SharedState* state = ProcessState();
   if (!state || !usable_ || backBufferWidth_ == 0 || backBufferHeight_ == 0) return;
@@ -128,6 +148,20 @@ void COverlayRenderer::OnPresent() {
   // A lost device draws nothing until the game has reset it.
   if (device_->TestCooperativeLevel() != D3D_OK) return;
   Draw();
+}
+
+void COverlayRenderer::OnPresented() {
+  if (!stats_) return;
+  const std::uint64_t presents = stats_->presents.fetch_add(1) + 1;
+  stats_->allocations.store(g_overlayAllocations.load(std::memory_order_relaxed), std::memory_order_relaxed);
+  const std::pair<bool, std::uint32_t> drawn[kStatsSlotCount] = {
+      {lineRead_, lineSequence_}, {blockRead_, blockSequence_}, {pictureRead_, pictureSequence_},
+      {switchesRead_, switchesSequence_}};
+  for (int slot = 0; slot < kStatsSlotCount; ++slot) {
+    if (!drawn[slot].first || stats_->drawnSequence[slot].load() == drawn[slot].second) continue;
+    stats_->drawnAtPresent[slot].store(presents);
+    stats_->drawnSequence[slot].store(drawn[slot].second);
+  }
 }
 
 void COverlayRenderer::OnBeforeReset() {
@@ -407,13 +441,13 @@ bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, Fill fill
       staging->Release();
       return false;
     }
-    ++counters_.texturesCreated;
+    Count(stats_, &OverlayStats::texturesCreated);
     sprite.textureWidth = textureWidth;
     sprite.textureHeight = textureHeight;
   }
   const HRESULT copied = device_->UpdateTexture(staging, sprite.texture);
   staging->Release();
-  ++counters_.texturesFilled;
+  Count(stats_, &OverlayStats::texturesFilled);
   if (FAILED(copied)) return false;
   sprite.contentWidth = width;
   sprite.contentHeight = height;

@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "ingame/common/layout.h"
+#include "ingame/common/overlay_stats.h"
 #include "ingame/common/shared_state.h"
 #include "ingame/d3d8/state_mirror.h"
 
@@ -20,13 +21,6 @@ namespace ingame {
 // The size of the device's back buffer as the device made it (a windowed device may have picked its window's
 // size); 0 x 0 when it cannot be read.
 void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height);
-
-// Counts of the work done, for the benchmarks' check that a frame with nothing new does none of it.
-struct RendererCounters {
-  std::uint64_t frames = 0;
-  std::uint64_t texturesCreated = 0;
-  std::uint64_t texturesFilled = 0;
-};
 
 class COverlayRenderer {
  public:
@@ -38,12 +32,12 @@ class COverlayRenderer {
 
   // Called by the game's Present, before the device presents.
   void OnPresent();
+  // Called once the device has presented.
+  void OnPresented();
   // Before the device is reset: gives up everything a reset requires to be given up.
   void OnBeforeReset();
   // After a reset, successful or not.
   void OnAfterReset();
-
-  const RendererCounters& counters() const { return counters_; }
 
  private:
   // A texture of the overlay's, in the device's default pool, with the part of it that holds content.
@@ -122,7 +116,8 @@ class COverlayRenderer {
 
   FpsMeter fpsMeter_;
   ScreenWord screenWord_ = 0;
-  RendererCounters counters_;
+  // The benchmarks' counters, when the game runs with them (overlay_stats.h); else null.
+  OverlayStats* stats_;
 };
 
 }  // namespace ingame

@@ -15,6 +15,7 @@
 #include "overlay/overlay_api.h"
 #include "harness.h"
 #include "tests/game/game_report.h"
+#include "tests/support/picture_writer.h"
 
 namespace e2e {
 
@@ -116,12 +117,7 @@ class Overlay {
 // in the game; false when the window did not come to the front.
 bool PressKeyIn(HWND window, WORD key);
 
-// A 24-bit BMP whose pixel (x, y) is colour(x, y), 0x00RRGGBB.
-void WriteBmp(const std::filesystem::path& file, int width, int height,
-              const std::function<std::uint32_t(int, int)>& colour);
-// The same picture encoded by the system's imaging component in `container` (BMP, PNG, JPEG, GIF, ...); false when
-// it could not be written.
-bool WritePicture(const std::filesystem::path& file, const GUID& container, int width, int height,
-                  const std::function<std::uint32_t(int, int)>& colour);
+using testsupport::WriteBmp;
+using testsupport::WritePicture;
 
 }  // namespace e2e

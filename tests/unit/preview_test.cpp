@@ -139,15 +139,17 @@ TEST(PreviewOptions, ReadsEveryOptionAndRejectsBadOnes) {
   EXPECT_EQ(all.options.beside, "Demo");
   EXPECT_EQ(all.options.frameLimit, 0);
   EXPECT_FALSE(all.options.heavy);
-  const ParsedOptions heavy = ParseOptions({"--heavy", "--fps-limit", "30"});
+  const ParsedOptions heavy = ParseOptions({"--heavy", "--fps-limit", "30", "--run-for", "4000", "--stats", "s.txt"});
   ASSERT_TRUE(heavy.error.empty()) << heavy.error;
   EXPECT_TRUE(heavy.options.heavy);
   EXPECT_EQ(heavy.options.frameLimit, 30);
+  EXPECT_EQ(heavy.options.runForMs, 4000);
+  EXPECT_EQ(heavy.options.stats, "s.txt");
 
   for (const std::vector<std::string>& bad : std::vector<std::vector<std::string>>{
            {"--size", "0x600"}, {"--size", "800"}, {"--size", "800x600x2"}, {"--size", "16385x10"},
            {"--size", "x600"}, {"--pos", "1;2"}, {"--fps-limit", "-1"}, {"--size"}, {"--colour", "red"}, {"extra"},
-           {"--heavy", "--scene", "a.png"}}) {
+           {"--heavy", "--scene", "a.png"}, {"--run-for", "100"}, {"--stats", "s.txt"}, {"--run-for", "0", "--stats", "s"}}) {
     EXPECT_FALSE(ParseOptions(bad).error.empty()) << bad[0] << " " << (bad.size() > 1 ? bad[1] : "");
   }
 }

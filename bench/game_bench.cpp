@@ -1,0 +1,586 @@
+// Measures what the overlay costs a game, against the same game with the system's Direct3D 8 alone, and prints
+// the results as Markdown tables:
+//   - frame rate of the preview game presenting as fast as it can, in its default and its heavy scene, at
+//     800 x 600 and 1920 x 1080, with everything hidden, with no dialog running, with the three elements and the
+//     frame rate shown, and with the longest text block and a 1024 x 1024 picture shown;
+//   - latency: presents from the return of a library call (a text set, a toggle) to the first present that used
+//     it, over 100 calls;
+//   - steady state: textures made and filled and allocations by the overlay over 1,000 frames in which nothing
+//     changes;
+//   - memory: the game's peak working set with the largest block and picture shown;
+//   - calls: how long each entry point of the communication library takes with a game presenting as fast as it
+//     can.
+// Every frame-rate and memory figure is the median of pairs of runs, the game with the overlay's d3d8.dll and
+// without, taken alternately (A B, B A, ...) in one sitting, so that what else loads the machine falls on both.
+//
+// Usage: va_vazu_game_bench [--pairs N] [--run-ms MS] [--quick]
+//   --pairs   pairs of runs per frame-rate and memory figure, default 4
+//   --run-ms  how long each run counts frames, after its second of warming up, default 2500
+//   --quick   the default scene at 800 x 600 only
+// va_vazu_preview.exe and overlay\ (the overlay's hvcomms.dll and d3d8.dll) are expected beside this program.
+#include <windows.h>
+#include <wincodec.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "ingame/common/overlay_stats.h"
+#include "ingame/common/shared_section.h"
+#include "ingame/common/shared_state.h"
+#include "overlay/overlay_api.h"
+#include "tests/support/picture_writer.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr DWORD kRunTimeoutMs = 120000;
+
+struct Options {
+  int pairs = 4;
+  int runMs = 2500;
+  bool quick = false;
+};
+
+double Now() {
+  static const double ticksPerMs = [] {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    return static_cast<double>(f.QuadPart) / 1000.0;
+  }();
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / ticksPerMs;
+}
+
+double Median(std::vector<double> values) {
+  if (values.empty()) return 0.0;
+  std::sort(values.begin(), values.end());
+  const std::size_t middle = values.size() / 2;
+  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
+}
+
+std::string Format(const char* format, double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, format, value);
+  return text;
+}
+
+// "0.95-1.02": the lowest and the highest of a figure's pairs.
+std::string Range(std::vector<double> values) {
+  if (values.empty()) return "-";
+  std::sort(values.begin(), values.end());
+  return Format("%.2f", values.front()) + "-" + Format("%.2f", values.back());
+}
+
+fs::path BinFolder() {
+  char path[MAX_PATH] = "";
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  return fs::path(path).parent_path();
+}
+
+// The overlay's communication library, called as the dialog calls it.
+class Comms {
+ public:
+  Comms() : module_(LoadLibraryA((BinFolder() / "overlay" / "hvcomms.dll").string().c_str())) {}
+  ~Comms() {
+    if (module_) FreeLibrary(module_);
+  }
+  Comms(const Comms&) = delete;
+  Comms& operator=(const Comms&) = delete;
+
+  bool loaded() const { return module_ != nullptr; }
+  template <class Function>
+  Function Get(const char* name) const {
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
+  }
+  void SetLine(const char* text, std::uint32_t argb, bool black) const {
+    Get<overlay::HVSL_SetTextLineData_t>("HVSL_SetTextLineData")(10, 10, text, argb, black ? 1 : 0, 20, 0, 0);
+  }
+  void SetBlock(int width, int height, const char* text, bool black) const {
+    Get<overlay::HVML_SetTextMultilineData_t>("HVML_SetTextMultilineData")(
+        20, 40, text, 0xFFFF0000, black ? 1 : 0, 0, 0, static_cast<overlay::word>(width),
+        static_cast<overlay::word>(height), 0);
+  }
+  void LoadPicture(const std::string& path) const {
+    Get<overlay::HVPIC_LoadNewPicture_t>("HVPIC_LoadNewPicture")(path.c_str());
+  }
+  void Show(bool line, bool block, bool picture, bool fps) const {
+    Get<overlay::HVSL_ShowText_t>("HVSL_ShowText")(line ? 1 : 0);
+    Get<overlay::HVML_ShowText_t>("HVML_ShowText")(block ? 1 : 0);
+    Get<overlay::HVPIC_ShowPicturePos_t>("HVPIC_ShowPicturePos")(picture ? 1 : 0, 10, 10);
+    Get<overlay::HVSI_ShowFPS_t>("HVSI_ShowFPS")(fps ? 1 : 0);
+  }
+
+ private:
+  HMODULE module_;
+};
+
+// The longest text block: 1,023 characters in lines of 60.
+std::string LongestBlock() {
+  std::string text;
+  while (text.size() < ingame::kBlockTextCapacity) {
+    if (!text.empty()) text += "\r\n";
+    for (int i = 0; i < 58 && text.size() < ingame::kBlockTextCapacity; ++i) text += static_cast<char>('A' + i % 26);
+  }
+  return text.substr(0, ingame::kBlockTextCapacity);
+}
+
+// What one run of the preview measured.
+struct RunStats {
+  bool ok = false;
+  double frames = 0;
+  double milliseconds = 0;
+  double processorMilliseconds = 0;
+  double peakWorkingSet = 0;
+
+  double Fps() const { return frames * 1000.0 / milliseconds; }
+  double ProcessorPerFrame() const { return processorMilliseconds / frames; }
+  double PeakMiB() const { return peakWorkingSet / (1024.0 * 1024.0); }
+};
+
+// A game folder: the preview, with or without the overlay's d3d8.dll beside it.
+class GameFolder {
+ public:
+  explicit GameFolder(bool withOverlay) {
+    char temp[MAX_PATH + 1] = "";
+    GetTempPathA(sizeof temp, temp);
+    folder_ = fs::path(temp) / ("va_vazu_game_bench_" + std::to_string(GetCurrentProcessId()) +
+                                (withOverlay ? "_overlay" : "_alone"));
+    std::error_code error;
+    fs::create_directories(folder_, error);
+    fs::copy_file(BinFolder() / "va_vazu_preview.exe", folder_ / "va_vazu_preview.exe",
+                  fs::copy_options::overwrite_existing, error);
+    if (withOverlay) {
+      fs::copy_file(BinFolder() / "overlay" / "d3d8.dll", folder_ / "d3d8.dll", fs::copy_options::overwrite_existing,
+                    error);
+    }
+  }
+  ~GameFolder() {
+    std::error_code error;
+    fs::remove_all(folder_, error);
+  }
+  GameFolder(const GameFolder&) = delete;
+  GameFolder& operator=(const GameFolder&) = delete;
+
+  const fs::path& path() const { return folder_; }
+
+ private:
+  fs::path folder_;
+};
+
+// Starts the preview in `folder` with `arguments`; the process, or none.
+PROCESS_INFORMATION StartPreview(const fs::path& folder, const std::string& arguments) {
+  PROCESS_INFORMATION process{};
+  const fs::path exe = folder / "va_vazu_preview.exe";
+  std::string commandLine = "\"" + exe.string() + "\" --pos 0,0 " + arguments;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  if (!CreateProcessA(exe.string().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.string().c_str(), &startup, &process)) {
+    return PROCESS_INFORMATION{};
+  }
+  return process;
+}
+
+void End(PROCESS_INFORMATION& process) {
+  if (!process.hProcess) return;
+  if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) {
+    TerminateProcess(process.hProcess, 0);
+    WaitForSingleObject(process.hProcess, 5000);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  process = PROCESS_INFORMATION{};
+}
+
+// One benchmark run of the preview, as fast as it can present.
+RunStats RunPreview(const GameFolder& game, const std::string& arguments, int runMs) {
+  RunStats stats;
+  const fs::path file = game.path() / "stats.txt";
+  std::error_code error;
+  fs::remove(file, error);
+  PROCESS_INFORMATION process = StartPreview(
+      game.path(), arguments + " --fps-limit 0 --run-for " + std::to_string(runMs) + " --stats \"" + file.string() + "\"");
+  if (!process.hProcess) return stats;
+  WaitForSingleObject(process.hProcess, kRunTimeoutMs);
+  End(process);
+  std::map<std::string, double> values;
+  std::ifstream in(file);
+  std::string line;
+  while (std::getline(in, line)) {
+    const std::size_t eq = line.find('=');
+    if (eq != std::string::npos) values[line.substr(0, eq)] = std::atof(line.c_str() + eq + 1);
+  }
+  stats.frames = values["frames"];
+  stats.milliseconds = values["milliseconds"];
+  stats.processorMilliseconds = values["processor_milliseconds"];
+  stats.peakWorkingSet = values["peak_working_set"];
+  stats.ok = stats.frames > 0 && stats.milliseconds > 0;
+  return stats;
+}
+
+// Runs of the game with the overlay and alone, in alternating order.
+struct Pairs {
+  std::vector<RunStats> overlay;
+  std::vector<RunStats> alone;
+
+  std::vector<double> Ratios(double (RunStats::*measure)() const) const {
+    std::vector<double> ratios;
+    for (std::size_t i = 0; i < overlay.size() && i < alone.size(); ++i) {
+      ratios.push_back((overlay[i].*measure)() / (alone[i].*measure)());
+    }
+    return ratios;
+  }
+  double Median(const std::vector<RunStats>& runs, double (RunStats::*measure)() const) const {
+    std::vector<double> values;
+    for (const RunStats& run : runs) values.push_back((run.*measure)());
+    return ::Median(values);
+  }
+};
+
+Pairs MeasurePairs(const GameFolder& withOverlay, const GameFolder& alone, const std::string& arguments,
+                   const Options& options) {
+  Pairs pairs;
+  for (int i = 0; i < options.pairs; ++i) {
+    RunStats a;
+    RunStats b;
+    if (i % 2 == 0) {
+      a = RunPreview(withOverlay, arguments, options.runMs);
+      b = RunPreview(alone, arguments, options.runMs);
+    } else {
+      b = RunPreview(alone, arguments, options.runMs);
+      a = RunPreview(withOverlay, arguments, options.runMs);
+    }
+    if (!a.ok || !b.ok) {
+      std::fprintf(stderr, "a run of the preview failed (%s)\n", arguments.c_str());
+      continue;
+    }
+    pairs.overlay.push_back(a);
+    pairs.alone.push_back(b);
+  }
+  return pairs;
+}
+
+// What the overlay is told before a frame-rate figure's runs.
+enum class Load { Hidden, NoDialog, ElementsShown, LargestShown };
+
+const char* Describe(Load load) {
+  switch (load) {
+    case Load::Hidden: return "everything hidden";
+    case Load::NoDialog: return "no dialog running";
+    case Load::ElementsShown: return "line, block, picture and FPS shown";
+    case Load::LargestShown: return "1,023-character block (1000 x 700, black) and 1024 x 1024 picture shown";
+  }
+  return "";
+}
+
+double Goal(Load load) {
+  switch (load) {
+    case Load::ElementsShown: return 0.95;
+    case Load::LargestShown: return 0.90;
+    default: return 0.99;
+  }
+}
+
+struct Pictures {
+  std::string small;
+  std::string large;
+};
+
+// Sets the overlay as the load says; for "no dialog running" the library is not loaded at all.
+std::unique_ptr<Comms> Prepare(Load load, const Pictures& pictures) {
+  if (load == Load::NoDialog) return nullptr;
+  auto comms = std::make_unique<Comms>();
+  comms->Show(false, false, false, false);
+  if (load == Load::ElementsShown) {
+    comms->SetLine("this is a test", 0xFFFF0000, false);
+    comms->SetBlock(100, 100, "Line1\r\nLine2\r\nLine3", false);
+    comms->LoadPicture(pictures.small);
+    comms->Show(true, true, true, true);
+  } else if (load == Load::LargestShown) {
+    const std::string block = LongestBlock();
+    comms->SetBlock(1000, 700, block.c_str(), true);
+    comms->LoadPicture(pictures.large);
+    comms->Show(false, true, true, false);
+  }
+  return comms;
+}
+
+void FrameRates(const Options& options, const Pictures& pictures) {
+  const GameFolder withOverlay(true);
+  const GameFolder alone(false);
+  std::printf("## Frame rate of the game, presenting as fast as it can\n\n");
+  std::printf("Median of %d pairs of %.1f-second runs, with the overlay's d3d8.dll and with the system's alone, "
+              "alternating. Processor time per frame of the game's process beside the frame rate.\n\n",
+              options.pairs, options.runMs / 1000.0);
+  std::printf("| Scene | Size | Overlay | FPS with | FPS alone | Ratio | Range | CPU ms/frame with | alone | "
+              "Goal | Result |\n");
+  std::printf("|---|---|---|---:|---:|---:|---:|---:|---:|---|---|\n");
+  std::vector<std::string> scenes = {"default", "heavy"};
+  std::vector<std::string> sizes = {"800x600", "1920x1080"};
+  if (options.quick) {
+    scenes = {"default"};
+    sizes = {"800x600"};
+  }
+  for (const std::string& scene : scenes) {
+    for (const std::string& size : sizes) {
+      for (Load load : {Load::Hidden, Load::NoDialog, Load::ElementsShown, Load::LargestShown}) {
+        const std::unique_ptr<Comms> comms = Prepare(load, pictures);
+        const std::string arguments = "--size " + size + (scene == "heavy" ? " --heavy" : "");
+        const Pairs pairs = MeasurePairs(withOverlay, alone, arguments, options);
+        const std::vector<double> ratios = pairs.Ratios(&RunStats::Fps);
+        const double ratio = Median(ratios);
+        std::printf("| %s | %s | %s | %.1f | %.1f | %.3f | %s | %.2f | %.2f | >= %.2f | %s |\n", scene.c_str(),
+                    size.c_str(), Describe(load), pairs.Median(pairs.overlay, &RunStats::Fps),
+                    pairs.Median(pairs.alone, &RunStats::Fps), ratio, Range(ratios).c_str(),
+                    pairs.Median(pairs.overlay, &RunStats::ProcessorPerFrame),
+                    pairs.Median(pairs.alone, &RunStats::ProcessorPerFrame), Goal(load),
+                    ratios.empty() ? "-" : ratio >= Goal(load) ? "PASS" : "MISS");
+        std::fflush(stdout);
+      }
+    }
+  }
+  std::printf("\n");
+}
+
+void Memory(const Options& options, const Pictures& pictures) {
+  const GameFolder withOverlay(true);
+  const GameFolder alone(false);
+  const std::unique_ptr<Comms> comms = Prepare(Load::LargestShown, pictures);
+  const Pairs pairs = MeasurePairs(withOverlay, alone, "--size 800x600", options);
+  const double with = pairs.Median(pairs.overlay, &RunStats::PeakMiB);
+  const double without = pairs.Median(pairs.alone, &RunStats::PeakMiB);
+  std::printf("## Memory\n\n");
+  std::printf("| Game | Peak working set with the overlay | Alone | Above the game alone | Goal | Result |\n");
+  std::printf("|---|---:|---:|---:|---|---|\n");
+  std::printf("| preview, 800 x 600, largest block and 1024 x 1024 picture shown | %.1f MiB | %.1f MiB | %.1f MiB | "
+              "<= 16 MiB | %s |\n\n",
+              with, without, with - without, with - without <= 16.0 ? "PASS" : "MISS");
+}
+
+// A preview running as fast as it can with the overlay and its counters (overlay_stats.h), for the figures that
+// look inside the overlay.
+class CountedGame {
+ public:
+  CountedGame() : folder_(true) {
+    SetEnvironmentVariableA(ingame::kStatsVariable, "1");
+    process_ = StartPreview(folder_.path(), "--size 800x600 --fps-limit 0");
+    SetEnvironmentVariableA(ingame::kStatsVariable, nullptr);
+    const double end = Now() + 20000;
+    while (process_.hProcess && !stats_ && Now() < end) {
+      if (HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE,
+                                            ingame::StatsSectionName(process_.dwProcessId).c_str())) {
+        stats_ = static_cast<const ingame::OverlayStats*>(MapViewOfFile(section, FILE_MAP_READ, 0, 0, 0));
+        CloseHandle(section);
+      }
+      Sleep(20);
+    }
+  }
+  ~CountedGame() {
+    End(process_);
+    if (stats_) UnmapViewOfFile(stats_);
+  }
+  CountedGame(const CountedGame&) = delete;
+  CountedGame& operator=(const CountedGame&) = delete;
+
+  const ingame::OverlayStats* stats() const { return stats_; }
+  // Waits for `count` more presents; false when they do not come within a minute.
+  bool WaitForPresents(std::uint64_t count) const {
+    const std::uint64_t target = stats_->presents.load() + count;
+    const double end = Now() + 60000;
+    while (stats_->presents.load() < target) {
+      if (Now() > end) return false;
+      Sleep(1);
+    }
+    return true;
+  }
+
+ private:
+  GameFolder folder_;
+  PROCESS_INFORMATION process_{};
+  const ingame::OverlayStats* stats_ = nullptr;
+};
+
+// Presents from the return of each call to the first present that used what it stored: 1 when the very next
+// present did. Calls are spread over the frame by a pause of a few milliseconds between them.
+void Latency(const Pictures& pictures) {
+  Comms comms;
+  comms.SetLine("latency", 0xFFFF0000, false);
+  comms.LoadPicture(pictures.small);
+  comms.Show(true, false, false, false);
+  const CountedGame game;
+  ingame::SectionView section = ingame::OpenStateSection();
+  const ingame::SharedState* state = ingame::StateOf(section);
+  std::printf("## Latency\n\n");
+  if (!game.stats() || !state || !game.WaitForPresents(60)) {
+    std::printf("The game with the overlay's counters did not run.\n\n");
+    return;
+  }
+  struct Kind {
+    const char* name;
+    ingame::StatsSlot slot;
+    std::vector<double> presents;
+  };
+  Kind kinds[] = {{"text set (HVSL_SetTextLineData)", ingame::kLineSlot, {}},
+                  {"toggle (HVML_ShowText)", ingame::kSwitchesSlot, {}}};
+  std::srand(12345);
+  for (int i = 0; i < 200; ++i) {
+    Kind& kind = kinds[i % 2];
+    if (i % 2 == 0) {
+      comms.SetLine("latency", 0xFF000000u | static_cast<std::uint32_t>(i * 997), false);
+    } else {
+      comms.Get<overlay::HVML_ShowText_t>("HVML_ShowText")((i / 2) % 2 == 0 ? 1 : 0);
+    }
+    const std::uint64_t before = game.stats()->presents.load();
+    const std::uint32_t sequence = kind.slot == ingame::kLineSlot ? ingame::Sequence(state->line)
+                                                                  : ingame::Sequence(state->switches);
+    const double end = Now() + 10000;
+    while (game.stats()->drawnSequence[kind.slot].load() != sequence && Now() < end) Sleep(0);
+    kind.presents.push_back(static_cast<double>(game.stats()->drawnAtPresent[kind.slot].load() - before));
+    Sleep(1 + std::rand() % 15);
+  }
+  std::printf("Presents from the call's return to the first present that used it, 100 calls of each.\n\n");
+  std::printf("| Call | Median | Worst | Goal | Result |\n|---|---:|---:|---|---|\n");
+  for (const Kind& kind : kinds) {
+    const double median = Median(kind.presents);
+    const double worst = *std::max_element(kind.presents.begin(), kind.presents.end());
+    std::printf("| %s | %.0f | %.0f | median <= 1, worst <= 2 | %s |\n", kind.name, median, worst,
+                median <= 1 && worst <= 2 ? "PASS" : "MISS");
+  }
+  std::printf("\n");
+}
+
+// What the overlay does in frames in which nothing changes: nothing made, filled or allocated; with the frame
+// rate shown, its figure is redrawn when it changes, about once a second.
+void SteadyState(const Pictures& pictures) {
+  Comms comms;
+  comms.SetLine("this is a test", 0xFFFF0000, true);
+  comms.SetBlock(200, 100, "Line1\r\nLine2\r\nLine3", true);
+  comms.LoadPicture(pictures.small);
+  comms.Show(true, true, true, false);
+  const CountedGame game;
+  std::printf("## Steady state\n\n");
+  if (!game.stats() || !game.WaitForPresents(60)) {
+    std::printf("The game with the overlay's counters did not run.\n\n");
+    return;
+  }
+  std::printf("| Shown | Frames | Textures made | Textures filled | Allocations | Goal | Result |\n");
+  std::printf("|---|---:|---:|---:|---:|---|---|\n");
+  for (bool fps : {false, true}) {
+    comms.Show(true, true, true, fps);
+    game.WaitForPresents(60);
+    const ingame::OverlayStats& s = *game.stats();
+    const std::uint64_t made = s.texturesCreated.load();
+    const std::uint64_t filled = s.texturesFilled.load();
+    const std::uint64_t allocations = s.allocations.load();
+    const double start = Now();
+    game.WaitForPresents(1000);
+    const double seconds = (Now() - start) / 1000.0;
+    const std::uint64_t madeNow = s.texturesCreated.load() - made;
+    const std::uint64_t filledNow = s.texturesFilled.load() - filled;
+    const std::uint64_t allocationsNow = s.allocations.load() - allocations;
+    if (!fps) {
+      std::printf("| line, block, picture | 1,000 | %llu | %llu | %llu | none | %s |\n",
+                  static_cast<unsigned long long>(madeNow), static_cast<unsigned long long>(filledNow),
+                  static_cast<unsigned long long>(allocationsNow),
+                  madeNow + filledNow + allocationsNow == 0 ? "PASS" : "MISS");
+    } else {
+      std::printf("| line, block, picture, FPS | 1,000 (%.1f s) | %llu | %llu | %llu | the figure's, once a "
+                  "second at most | %s |\n",
+                  seconds, static_cast<unsigned long long>(madeNow), static_cast<unsigned long long>(filledNow),
+                  static_cast<unsigned long long>(allocationsNow),
+                  madeNow == 0 && filledNow <= seconds + 1 ? "PASS" : "MISS");
+    }
+  }
+  std::printf("\n");
+}
+
+// How long each entry point takes, with a game presenting as fast as it can.
+void Calls(const Pictures& pictures) {
+  Comms comms;
+  const CountedGame game;
+  std::printf("## Calls\n\n");
+  if (!game.stats() || !game.WaitForPresents(60)) {
+    std::printf("The game with the overlay's counters did not run.\n\n");
+    return;
+  }
+  const std::string block = LongestBlock();
+  std::int32_t width = 0;
+  std::int32_t height = 0;
+  struct Call {
+    const char* name;
+    int times;
+    std::function<void(int)> run;
+  };
+  const Call calls[] = {
+      {"HVSL_SetTextLineData", 200, [&](int i) { comms.SetLine("this is a test", 0xFF000000u | i, false); }},
+      {"HVSL_ShowText", 200, [&](int i) { comms.Get<overlay::HVSL_ShowText_t>("HVSL_ShowText")(i % 2); }},
+      {"HVML_SetTextMultilineData (1,023 characters)", 200, [&](int) { comms.SetBlock(1000, 700, block.c_str(), true); }},
+      {"HVML_ShowText", 200, [&](int i) { comms.Get<overlay::HVML_ShowText_t>("HVML_ShowText")(i % 2); }},
+      {"HVPIC_LoadNewPicture (1024 x 1024 JPEG)", 20, [&](int) { comms.LoadPicture(pictures.large); }},
+      {"HVPIC_ShowPicturePos", 200,
+       [&](int i) { comms.Get<overlay::HVPIC_ShowPicturePos_t>("HVPIC_ShowPicturePos")(i % 2, 10, 10); }},
+      {"HVSI_GetScreenSize", 200,
+       [&](int) { comms.Get<overlay::HVSI_GetScreenSize_t>("HVSI_GetScreenSize")(&width, &height); }},
+      {"HVSI_ShowFPS", 200, [&](int i) { comms.Get<overlay::HVSI_ShowFPS_t>("HVSI_ShowFPS")(i % 2); }},
+  };
+  std::printf("| Entry point | Calls | Median | Slowest | Goal | Result |\n|---|---:|---:|---:|---|---|\n");
+  for (const Call& call : calls) {
+    std::vector<double> times;
+    for (int i = 0; i < call.times; ++i) {
+      const double start = Now();
+      call.run(i);
+      times.push_back(Now() - start);
+      Sleep(1);
+    }
+    const double slowest = *std::max_element(times.begin(), times.end());
+    std::printf("| %s | %d | %.3f ms | %.3f ms | < 1 ms | %s |\n", call.name, call.times, Median(times), slowest,
+                slowest < 1.0 ? "PASS" : "MISS");
+  }
+  std::printf("\n");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Options options;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--pairs" && i + 1 < argc) {
+      options.pairs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--run-ms" && i + 1 < argc) {
+      options.runMs = std::max(500, std::atoi(argv[++i]));
+    } else if (a == "--quick") {
+      options.quick = true;
+    } else {
+      std::fprintf(stderr, "usage: va_vazu_game_bench [--pairs N] [--run-ms MS] [--quick]\n");
+      return 2;
+    }
+  }
+  char temp[MAX_PATH + 1] = "";
+  GetTempPathA(sizeof temp, temp);
+  const fs::path pictures = fs::path(temp) / ("va_vazu_game_bench_pictures_" + std::to_string(GetCurrentProcessId()));
+  std::error_code error;
+  fs::create_directories(pictures, error);
+  Pictures files{(pictures / "small.bmp").string(), (pictures / "large.jpg").string()};
+  testsupport::WriteBmp(files.small, 64, 32, [](int x, int y) { return (x * 4u) << 16 | (y * 8u) << 8 | 0x80u; });
+  testsupport::WritePicture(files.large, GUID_ContainerFormatJpeg, 1024, 1024,
+                            [](int x, int y) { return static_cast<std::uint32_t>((x & 0xFF) << 16 | (y & 0xFF) << 8 | ((x ^ y) & 0xFF)); });
+  Calls(files);
+  Latency(files);
+  SteadyState(files);
+  FrameRates(options, files);
+  Memory(options, files);
+  fs::remove_all(pictures, error);
+  return 0;
+}
