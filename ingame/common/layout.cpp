@@ -1,6 +1,7 @@
 #include "ingame/common/layout.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace ingame {
 
@@ -44,6 +45,32 @@ bool FpsMeter::AddFrame(std::uint64_t milliseconds) {
 }
 
 std::string FpsText(int fps) { return fps > 0 ? "FPS " + std::to_string(fps) : std::string("FPS --"); }
+
+bool HasPictureSignature(const unsigned char* bytes, std::size_t size) {
+  const auto starts = [&](std::string_view signature) {
+    return size >= signature.size() && std::equal(signature.begin(), signature.end(), bytes,
+                                                  [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
+  };
+  using namespace std::string_view_literals;
+  return starts("BM"sv) || starts("\xFF\xD8\xFF"sv) || starts("\x89PNG\r\n\x1A\n"sv) || starts("GIF87a"sv) ||
+         starts("GIF89a"sv) || starts("II*\0"sv) || starts("MM\0*"sv) || starts("\0\0\1\0"sv);
+}
+
+std::uint32_t TextTexel(unsigned coverage, std::uint32_t argb, bool blackBackground) {
+  const double colourAlpha = static_cast<double>(argb >> 24) / 255.0;
+  const double textAlpha = colourAlpha * std::min(coverage, 255u) / 255.0;
+  const auto byte = [](double value) { return static_cast<std::uint32_t>(std::lround(std::clamp(value, 0.0, 255.0))); };
+  if (!blackBackground) return byte(textAlpha * 255.0) << 24 | (argb & 0xFFFFFFu);
+  // Black at the colour's alpha, then the text over it: what shows of the game is (1 - a)(1 - t), and the colour
+  // the two leave is the text's colour by t alone.
+  const double alpha = 1.0 - (1.0 - colourAlpha) * (1.0 - textAlpha);
+  if (alpha <= 0.0) return 0;
+  std::uint32_t texel = byte(alpha * 255.0) << 24;
+  for (int shift = 0; shift <= 16; shift += 8) {
+    texel |= byte(static_cast<double>((argb >> shift) & 0xFFu) * textAlpha / alpha) << shift;
+  }
+  return texel;
+}
 
 void ScaleDown(const std::uint32_t* source, Size from, std::size_t sourceStride, std::uint32_t* target, Size to,
                std::size_t targetStride) {

@@ -50,6 +50,15 @@ class FpsMeter {
 // The frame-rate figure as drawn: "FPS 60", or "FPS --" before the first whole second.
 std::string FpsText(int fps);
 
+// The texel of a text's texture, drawn with straight alpha blending over the game: the text's colour at
+// `coverage` (0-255) of the colour's alpha and, with a black background, over black at the colour's alpha, so
+// that the text and its background take one quad. 0xAARRGGBB.
+std::uint32_t TextTexel(unsigned coverage, std::uint32_t argb, bool blackBackground);
+
+// Whether a file's first bytes are those of a picture format the system's imaging component always reads: BMP,
+// JPEG, PNG, GIF, TIFF or icon.
+bool HasPictureSignature(const unsigned char* bytes, std::size_t size);
+
 // Scales a picture down to `to` (each side at most the source's) by averaging the source pixels each target pixel
 // covers, channel by channel, alpha included. Pixels are 32-bit, rows `stride` pixels apart.
 void ScaleDown(const std::uint32_t* source, Size from, std::size_t sourceStride, std::uint32_t* target, Size to,

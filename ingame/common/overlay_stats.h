@@ -15,14 +15,20 @@ inline constexpr char kStatsVariable[] = "VA_VAZU_OVERLAY_STATS";
 enum StatsSlot { kLineSlot, kBlockSlot, kPictureSlot, kSwitchesSlot, kStatsSlotCount };
 
 struct OverlayStats {
-  std::atomic<std::uint64_t> presents;
+  std::atomic<std::uint64_t> presents;       // presents the device finished
+  std::atomic<std::uint64_t> presentsBegun;  // presents the game asked for, counted as the overlay reads the state
   std::atomic<std::uint64_t> texturesCreated;
   std::atomic<std::uint64_t> texturesFilled;
   std::atomic<std::uint64_t> allocations;
-  // The sequence number of each slot as the last present drew it, and the count of presents (this one
-  // included) when that version was first drawn.
+  // Time spent in the overlay's own work before each present, and in the device's present itself, in
+  // microseconds: where a frame's time goes.
+  std::atomic<std::uint64_t> overlayMicroseconds;
+  std::atomic<std::uint64_t> presentMicroseconds;
+  // The sequence number of each slot as the last present drew it, and the counts of presents finished and begun
+  // (that one included) when that version was first drawn.
   std::atomic<std::uint32_t> drawnSequence[kStatsSlotCount];
   std::atomic<std::uint64_t> drawnAtPresent[kStatsSlotCount];
+  std::atomic<std::uint64_t> drawnAtBegun[kStatsSlotCount];
 };
 
 inline std::string StatsSectionName(unsigned long processId) {

@@ -4,11 +4,15 @@
 // state cannot be opened, the writers' lock is not had within a short wait, or a picture file cannot be read.
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <new>
+#include <string>
 #include <type_traits>
 
 #include "ingame/comms/picture_loader.h"
+#include "ingame/common/layout.h"
 #include "ingame/common/shared_section.h"
 #include "ingame/common/shared_state.h"
 #include "overlay/overlay_api.h"
@@ -26,7 +30,15 @@ constexpr DWORD kLockTimeoutMs = 250;
 // The state section, opened by the first call and kept until the library is released.
 SectionView g_state;
 // The section of the last picture this library loaded, kept open so that games started later can still read it.
+// Loading threads replace it: g_pictureLock guards it.
 SectionView g_picture;
+CRITICAL_SECTION g_pictureLock;
+// The generation of the picture asked for last: a slower load of an older one is dropped when it finishes.
+std::atomic<std::uint32_t> g_latestPicture{0};
+
+// The game that presented last, as a handle kept open: opening a process is slow, asking it is not.
+DWORD g_presenterId = 0;
+HANDLE g_presenter = nullptr;
 
 SharedState* State() {
   if (!g_state) g_state = OpenStateSection();
@@ -71,13 +83,99 @@ TextLook Look(std::uint32_t argb, bool8 blackBackground, std::uint8_t size, bool
   return look;
 }
 
-// Whether the process is still running; a game that died without clearing its screen entry is no game.
+// Whether the process is still running; a game that died without clearing its screen entry is no game. An id
+// whose process has ended may have been given to a new one: that is asked once more.
 bool ProcessRunning(DWORD processId) {
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, processId);
-  if (!process) return false;
-  const bool running = WaitForSingleObject(process, 0) == WAIT_TIMEOUT;
-  CloseHandle(process);
-  return running;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (processId != g_presenterId || !g_presenter) {
+      if (g_presenter) CloseHandle(g_presenter);
+      g_presenter = OpenProcess(SYNCHRONIZE, FALSE, processId);
+      g_presenterId = processId;
+      if (!g_presenter) return false;
+    }
+    if (WaitForSingleObject(g_presenter, 0) == WAIT_TIMEOUT) return true;
+    CloseHandle(g_presenter);
+    g_presenter = nullptr;
+  }
+  return false;
+}
+
+enum class PictureFile { Missing, Known, Unknown };
+
+// What the file's first bytes say: a picture of a format the system always reads, something else, or no file.
+PictureFile ExamineFile(const std::string& path) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return PictureFile::Missing;
+  unsigned char head[16] = {};
+  DWORD got = 0;
+  const BOOL read = ReadFile(file, head, sizeof head, &got, nullptr);
+  CloseHandle(file);
+  if (!read) return PictureFile::Missing;
+  return HasPictureSignature(head, got) ? PictureFile::Known : PictureFile::Unknown;
+}
+
+// The path as the caller means it: a relative one is taken from the caller's current folder, which a loading
+// thread must not depend on.
+std::string FullPath(const char* path) {
+  if (!path || !*path) return std::string();
+  std::string full(MAX_PATH, '\0');
+  for (;;) {
+    const DWORD n = GetFullPathNameA(path, static_cast<DWORD>(full.size()), &full[0], nullptr);
+    if (n == 0) return path;
+    if (n < full.size()) {
+      full.resize(n);
+      return full;
+    }
+    full.resize(n);
+  }
+}
+
+// Shows the loaded picture (or none), unless a newer one was asked for meanwhile; whether it was loaded.
+bool Finish(LoadedPicture loaded, std::uint32_t generation) {
+  if (g_latestPicture.load() != generation) return loaded.record.generation != 0;
+  if (!Store([&](SharedState& s) {
+        if (g_latestPicture.load() == generation) Publish(s.picture, loaded.record);
+      })) {
+    return false;
+  }
+  EnterCriticalSection(&g_pictureLock);
+  if (g_latestPicture.load() == generation) g_picture = static_cast<SectionView&&>(loaded.section);
+  LeaveCriticalSection(&g_pictureLock);
+  return loaded.record.generation != 0;
+}
+
+struct LoadJob {
+  std::string path;
+  std::uint32_t generation;
+  HMODULE library;
+};
+
+// A loading thread holds a reference to this library, so that a program that releases it meanwhile does not pull
+// the code from under the thread; the thread lets go of it as it ends.
+DWORD WINAPI LoadThread(void* parameter) {
+  LoadJob* job = static_cast<LoadJob*>(parameter);
+  const HMODULE library = job->library;
+  Finish(LoadPicture(job->path.c_str(), job->generation), job->generation);
+  delete job;
+  FreeLibraryAndExitThread(library, 0);
+}
+
+// Starts reading the picture on a thread of its own; false when no thread could be started.
+bool LoadInBackground(const std::string& path, std::uint32_t generation) {
+  HMODULE library = nullptr;
+  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&LoadThread), &library)) {
+    return false;
+  }
+  LoadJob* job = new (std::nothrow) LoadJob{path, generation, library};
+  HANDLE thread = job ? CreateThread(nullptr, 0, LoadThread, job, 0, nullptr) : nullptr;
+  if (!thread) {
+    delete job;
+    FreeLibrary(library);
+    return false;
+  }
+  CloseHandle(thread);
+  return true;
 }
 
 }  // namespace
@@ -108,20 +206,34 @@ bool8 WINAPI HVML_ShowText(bool8 show) {
   return SetSwitches([show](SwitchRecord& r) { r.blockShown = show ? 1 : 0; });
 }
 
-// Reads the file now, in the caller's process (a relative path means the caller's current folder), so that the
-// games get pixels and never a path. A file that cannot be read leaves no picture: showing then draws nothing.
+// The picture is read in the caller's process (a relative path means the caller's current folder), so that the
+// games get pixels and never a path. The old picture goes at once, and the new one shows once it is read. A file
+// that is missing, or that the imaging component cannot read, is rejected and leaves no picture; one that starts
+// like a picture of a known format is read on a thread of its own, and the call returns without waiting for it.
 bool8 WINAPI HVPIC_LoadNewPicture(const char* path) {
-  SharedState* state = State();
-  if (!state) return 0;
+  if (!State()) return 0;
+  const std::string full = FullPath(path);
+  const PictureFile file = full.empty() ? PictureFile::Missing : ExamineFile(full);
   std::uint32_t generation = 0;
-  if (!Store([&](SharedState& s) { generation = s.lastPictureGeneration.fetch_add(1) + 1; })) return 0;
-  if (generation == 0) generation = 1;  // after 2^32 loads: 0 means "none"
-
-  LoadedPicture loaded = LoadPicture(path, generation);
-  const bool stored = Store([&](SharedState& s) { Publish(s.picture, loaded.record); });
-  if (!stored) return 0;
-  g_picture = static_cast<SectionView&&>(loaded.section);
-  return loaded.record.generation != 0 ? 1 : 0;
+  if (!Store([&](SharedState& s) {
+        generation = s.lastPictureGeneration.fetch_add(1) + 1;
+        if (generation == 0) generation = s.lastPictureGeneration.fetch_add(1) + 1;  // 0 means "none"
+        g_latestPicture.store(generation);
+        Publish(s.picture, PictureRecord{});
+      })) {
+    return 0;
+  }
+  switch (file) {
+    case PictureFile::Missing:
+      return 0;
+    case PictureFile::Known:
+      if (LoadInBackground(full, generation)) return 1;
+      break;
+    case PictureFile::Unknown:
+      // Only the imaging component can tell whether it is a picture: it is asked now.
+      break;
+  }
+  return Finish(LoadPicture(full.c_str(), generation), generation) ? 1 : 0;
 }
 
 bool8 WINAPI HVPIC_ShowPicturePos(std::uint32_t show, std::int32_t x, std::int32_t y) {
@@ -154,10 +266,15 @@ bool8 WINAPI HVSI_ShowFPS(std::uint32_t show) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  // Released by the program: give the sections back. At the process's end the system does it.
+  if (reason == DLL_PROCESS_ATTACH) InitializeCriticalSection(&g_pictureLock);
+  // Released by the program, and no loading thread left: give the sections back. At the process's end the system
+  // does it.
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
     g_picture.Reset();
     g_state.Reset();
+    if (g_presenter) CloseHandle(g_presenter);
+    g_presenter = nullptr;
+    DeleteCriticalSection(&g_pictureLock);
   }
   return TRUE;
 }

@@ -98,8 +98,9 @@ HRESULT STDMETHODCALLTYPE CDeviceProxy::Present(const RECT* src_rect, const RECT
       // Out of memory for a text or a picture: this frame goes without the overlay.
     }
   }
+  const double start = renderer_ && renderer_->counting() ? NowMicroseconds() : 0.0;
   const HRESULT result = real_->Present(src_rect, dst_rect, dst_window_override, dirty_region);
-  if (renderer_) renderer_->OnPresented();
+  if (renderer_) renderer_->OnPresented(renderer_->counting() ? NowMicroseconds() - start : 0.0);
   return result;
 }
 

@@ -69,16 +69,20 @@ void Count(OverlayStats* stats, Field OverlayStats::*field) {
   if (stats) (stats->*field).fetch_add(1, std::memory_order_relaxed);
 }
 
-std::uint64_t NowMilliseconds() {
-  static const double ticksPerMs = [] {
+}  // namespace
+
+double NowMicroseconds() {
+  static const double ticksPerMicrosecond = [] {
     LARGE_INTEGER frequency{};
     QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(frequency.QuadPart) / 1000.0;
+    return static_cast<double>(frequency.QuadPart) / 1000000.0;
   }();
   LARGE_INTEGER now{};
   QueryPerformanceCounter(&now);
-  return static_cast<std::uint64_t>(static_cast<double>(now.QuadPart) / ticksPerMs);
+  return static_cast<double>(now.QuadPart) / ticksPerMicrosecond;
 }
+
+namespace {
 
 UINT NextPowerOfTwo(UINT value) {
   UINT power = 1;
@@ -107,7 +111,7 @@ void Release(IUnknown* object) {
 
 }  // namespace
 
-void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height) {
+void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height, D3DSURFACE_DESC* description) {
   width = 0;
   height = 0;
   IDirect3DSurface8* backBuffer = nullptr;
@@ -116,6 +120,7 @@ void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height) {
   if (SUCCEEDED(backBuffer->GetDesc(&desc))) {
     width = desc.Width;
     height = desc.Height;
+    if (description) *description = desc;
   }
   backBuffer->Release();
 }
@@ -123,7 +128,7 @@ void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height) {
 COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror)
     : device_(device), mirror_(mirror), stats_(ProcessStats()) {
   usable_ = SUCCEEDED(device_->GetDeviceCaps(&caps_)) && caps_.MaxTextureWidth > 0 && caps_.MaxTextureHeight > 0;
-  BackBufferSize(device_, backBufferWidth_, backBufferHeight_);
+  ReadBackBuffer();
 }
 
 COverlayRenderer::~COverlayRenderer() {
@@ -139,19 +144,37 @@ COverlayRenderer::~COverlayRenderer() {
 }
 
 void COverlayRenderer::OnPresent() {
-  if (fpsMeter_.AddFrame(NowMilliseconds())) fpsSprite_.built = false;
+  const double start = stats_ ? NowMicroseconds() : 0.0;
+  DrawOverlay();
+  if (stats_) {
+    stats_->overlayMicroseconds.fetch_add(static_cast<std::uint64_t>(NowMicroseconds() - start),
+                                          std::memory_order_relaxed);
+  }
+}
+
+void COverlayRenderer::DrawOverlay() {
+  if (fpsMeter_.AddFrame(static_cast<std::uint64_t>(NowMicroseconds() / 1000.0))) fpsSprite_.built = false;
   SharedState* state = ProcessState();
   if (!state || !usable_ || backBufferWidth_ == 0 || backBufferHeight_ == 0) return;
   PublishScreen(*state);
+  const std::uint32_t before[kStatsSlotCount] = {lineSequence_, blockSequence_, pictureSequence_, switchesSequence_};
   ReadSharedState(*state);
+  if (stats_) {
+    const std::uint64_t begun = stats_->presentsBegun.fetch_add(1) + 1;
+    const std::uint32_t after[kStatsSlotCount] = {lineSequence_, blockSequence_, pictureSequence_, switchesSequence_};
+    for (int slot = 0; slot < kStatsSlotCount; ++slot) {
+      if (after[slot] != before[slot] || readAtBegun_[slot] == 0) readAtBegun_[slot] = begun;
+    }
+  }
   if (!AnythingShown()) return;
   // A lost device draws nothing until the game has reset it.
   if (device_->TestCooperativeLevel() != D3D_OK) return;
   Draw();
 }
 
-void COverlayRenderer::OnPresented() {
+void COverlayRenderer::OnPresented(double presentMicroseconds) {
   if (!stats_) return;
+  stats_->presentMicroseconds.fetch_add(static_cast<std::uint64_t>(presentMicroseconds), std::memory_order_relaxed);
   const std::uint64_t presents = stats_->presents.fetch_add(1) + 1;
   stats_->allocations.store(g_overlayAllocations.load(std::memory_order_relaxed), std::memory_order_relaxed);
   const std::pair<bool, std::uint32_t> drawn[kStatsSlotCount] = {
@@ -160,6 +183,7 @@ void COverlayRenderer::OnPresented() {
   for (int slot = 0; slot < kStatsSlotCount; ++slot) {
     if (!drawn[slot].first || stats_->drawnSequence[slot].load() == drawn[slot].second) continue;
     stats_->drawnAtPresent[slot].store(presents);
+    stats_->drawnAtBegun[slot].store(readAtBegun_[slot]);
     stats_->drawnSequence[slot].store(drawn[slot].second);
   }
 }
@@ -170,7 +194,15 @@ void COverlayRenderer::OnBeforeReset() {
   stateBlock_ = 0;
 }
 
-void COverlayRenderer::OnAfterReset() { BackBufferSize(device_, backBufferWidth_, backBufferHeight_); }
+void COverlayRenderer::OnAfterReset() { ReadBackBuffer(); }
+
+void COverlayRenderer::ReadBackBuffer() {
+  D3DSURFACE_DESC desc{};
+  BackBufferSize(device_, backBufferWidth_, backBufferHeight_, &desc);
+  copyFormat_ = backBufferWidth_ != 0 && desc.Format == D3DFMT_X8R8G8B8 && desc.MultiSampleType == D3DMULTISAMPLE_NONE
+                    ? D3DFMT_X8R8G8B8
+                    : D3DFMT_UNKNOWN;
+}
 
 void COverlayRenderer::PublishScreen(SharedState& state) {
   screenWord_ = PackScreen(GetCurrentProcessId(), backBufferWidth_, backBufferHeight_);
@@ -231,6 +263,7 @@ void COverlayRenderer::Draw() {
   const bool retarget = backBuffer && renderTarget != backBuffer;
   const bool targetReady = backBuffer && (!retarget || SUCCEEDED(device_->SetRenderTarget(backBuffer, nullptr)));
 
+  drawTarget_ = backBuffer;
   if (targetReady && SUCCEEDED(device_->BeginScene())) {
     const D3DVIEWPORT8 viewport{0, 0, backBufferWidth_, backBufferHeight_, 0.0f, 1.0f};
     device_->SetViewport(&viewport);
@@ -242,6 +275,7 @@ void COverlayRenderer::Draw() {
     device_->EndScene();
   }
 
+  drawTarget_ = nullptr;
   if (retarget && targetReady) device_->SetRenderTarget(renderTarget, depthStencil);
   if (mirror_) {
     mirror_->Restore(device_);
@@ -263,14 +297,12 @@ void COverlayRenderer::DrawElements() {
     if (!area.Empty()) {
       const Rect content{area.left - placed.left, area.top - placed.top, area.right - placed.left,
                          area.bottom - placed.top};
-      DrawSprite(sprite, area, content, 0xFFFFFFFF);
+      DrawSprite(sprite, area, content);
     }
   }
   const auto drawText = [&](bool shown, const TextSprite& text) {
-    if (!shown || (text.argb >> 24) == 0) return;
-    if (text.blackBackground) FillRect(Intersect(text.background, screen), text.argb & 0xFF000000u);
-    if (text.sprite.contentWidth > 0 && !text.area.Empty()) {
-      DrawSprite(text.sprite, text.area, Rect{0, 0, text.area.Width(), text.area.Height()}, text.argb);
+    if (shown && text.sprite.contentWidth > 0 && !text.area.Empty()) {
+      DrawSprite(text.sprite, text.area, Rect{0, 0, text.area.Width(), text.area.Height()});
     }
   };
   drawText(switches_.blockShown != 0, blockSprite_);
@@ -278,8 +310,10 @@ void COverlayRenderer::DrawElements() {
   drawText(switches_.fpsShown != 0, fpsSprite_);
 }
 
-void COverlayRenderer::DrawSprite(const Sprite& sprite, const Rect& area, const Rect& content, std::uint32_t argb) {
+void COverlayRenderer::DrawSprite(const Sprite& sprite, const Rect& area, const Rect& content) {
   if (!sprite.texture) return;
+  // The texels carry the colours; the vertices only pass them on.
+  constexpr DWORD argb = 0xFFFFFFFF;
   // Pixel centres sit half a pixel off the corners: moving the quad back by half a pixel puts texel centres on
   // them, so each texel lands on exactly one pixel.
   const float left = static_cast<float>(area.left) - 0.5f;
@@ -296,40 +330,34 @@ void COverlayRenderer::DrawSprite(const Sprite& sprite, const Rect& area, const 
       {left, bottom, 0.0f, 1.0f, argb, u0, v1},
       {right, bottom, 0.0f, 1.0f, argb, u1, v1},
   };
+  if (sprite.opaque && sprite.format == copyFormat_ && drawTarget_) {
+    IDirect3DSurface8* surface = nullptr;
+    if (SUCCEEDED(sprite.texture->GetSurfaceLevel(0, &surface))) {
+      const RECT source{static_cast<LONG>(content.left), static_cast<LONG>(content.top),
+                        static_cast<LONG>(content.right), static_cast<LONG>(content.bottom)};
+      const POINT at{static_cast<LONG>(area.left), static_cast<LONG>(area.top)};
+      const HRESULT copied = device_->CopyRects(surface, &source, 1, drawTarget_, &at);
+      surface->Release();
+      if (SUCCEEDED(copied)) return;
+    }
+  }
   device_->SetTexture(0, sprite.texture);
+  if (sprite.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
   device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));
-}
-
-void COverlayRenderer::FillRect(const Rect& area, std::uint32_t argb) {
-  if (area.Empty()) return;
-  const float left = static_cast<float>(area.left) - 0.5f;
-  const float top = static_cast<float>(area.top) - 0.5f;
-  const float right = static_cast<float>(area.right) - 0.5f;
-  const float bottom = static_cast<float>(area.bottom) - 0.5f;
-  const Vertex quad[4] = {
-      {left, top, 0.0f, 1.0f, argb, 0.0f, 0.0f},
-      {right, top, 0.0f, 1.0f, argb, 0.0f, 0.0f},
-      {left, bottom, 0.0f, 1.0f, argb, 0.0f, 0.0f},
-      {right, bottom, 0.0f, 1.0f, argb, 0.0f, 0.0f},
-  };
-  device_->SetTexture(0, nullptr);
-  device_->SetTextureStageState(0, D3DTSS_COLOROP, kUntexturedOp);
-  device_->SetTextureStageState(0, D3DTSS_ALPHAOP, kUntexturedOp);
-  device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));
-  device_->SetTextureStageState(0, D3DTSS_COLOROP, D3DTOP_MODULATE);
-  device_->SetTextureStageState(0, D3DTSS_ALPHAOP, D3DTOP_MODULATE);
+  if (sprite.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
 }
 
 void COverlayRenderer::BuildLine() {
   const std::string_view text(line_.text, line_.length);
   const TextMetrics metrics = CTextRaster::Measure(text, line_.look);
   const Rect box{line_.x, line_.y, line_.x + std::int64_t{metrics.width}, line_.y + std::int64_t{metrics.lineHeight}};
-  BuildText(lineSprite_, {text}, line_.look, box, box);
+  BuildText(lineSprite_, {text}, line_.look, box, box.left, box.top);
 }
 
 void COverlayRenderer::BuildBlock() {
   const Rect box{block_.x, block_.y, block_.x + std::int64_t{block_.width}, block_.y + std::int64_t{block_.height}};
-  BuildText(blockSprite_, SplitLines(std::string_view(block_.text, block_.length)), block_.look, box, box);
+  BuildText(blockSprite_, SplitLines(std::string_view(block_.text, block_.length)), block_.look, box, box.left,
+            box.top);
 }
 
 void COverlayRenderer::BuildFps() {
@@ -342,32 +370,30 @@ void COverlayRenderer::BuildFps() {
   const std::int64_t right = std::int64_t{backBufferWidth_} - kFpsMargin;
   const Rect box{right - metrics.width - 2 * kFpsPaddingX, kFpsMargin, right,
                  kFpsMargin + metrics.lineHeight + 2 * kFpsPaddingY};
-  const Rect textBox{box.left + kFpsPaddingX, box.top + kFpsPaddingY, box.right - kFpsPaddingX,
-                     box.bottom - kFpsPaddingY};
-  BuildText(fpsSprite_, {text}, look, box, textBox);
+  BuildText(fpsSprite_, {text}, look, box, box.left + kFpsPaddingX, box.top + kFpsPaddingY);
 }
 
 void COverlayRenderer::BuildText(TextSprite& text, const std::vector<std::string_view>& lines, const TextLook& look,
-                                 const Rect& box, const Rect& clip) {
+                                 const Rect& box, std::int64_t originX, std::int64_t originY) {
   text.built = true;
-  text.background = box;
-  text.argb = look.argb;
-  text.blackBackground = (look.flags & kBlackBackground) != 0;
   text.area = Rect{};
   if ((look.argb >> 24) == 0) return;
-  Rect visible = Intersect(clip, ScreenRect());
+  Rect visible = Intersect(box, ScreenRect());
   visible.right = std::min<std::int64_t>(visible.right, visible.left + caps_.MaxTextureWidth);
   visible.bottom = std::min<std::int64_t>(visible.bottom, visible.top + caps_.MaxTextureHeight);
   if (visible.Empty()) return;
   CTextRaster raster;
-  if (!raster.Draw(lines, look, clip.left, clip.top, visible)) return;
+  if (!raster.Draw(lines, look, originX, originY, visible)) return;
+  const bool black = (look.flags & kBlackBackground) != 0;
+  // The 256 texels a coverage can give, worked out once.
+  std::uint32_t texels[256];
+  for (unsigned coverage = 0; coverage < 256; ++coverage) texels[coverage] = TextTexel(coverage, look.argb, black);
+  const bool opaque = black && (look.argb >> 24) == 0xFF;
   const bool uploaded = Upload(text.sprite, static_cast<UINT>(raster.width()), static_cast<UINT>(raster.height()),
-                               [&](unsigned char* bits, INT pitch) {
+                               opaque, [&](unsigned char* bits, INT pitch) {
                                  for (int y = 0; y < raster.height(); ++y) {
                                    auto* row = reinterpret_cast<std::uint32_t*>(bits + static_cast<std::ptrdiff_t>(y) * pitch);
-                                   for (int x = 0; x < raster.width(); ++x) {
-                                     row[x] = (std::uint32_t{raster.Coverage(x, y)} << 24) | 0x00FFFFFFu;
-                                   }
+                                   for (int x = 0; x < raster.width(); ++x) row[x] = texels[raster.Coverage(x, y)];
                                  }
                                });
   if (uploaded) text.area = visible;
@@ -388,7 +414,11 @@ void COverlayRenderer::BuildPicture() {
   // A picture larger than the device's largest texture is scaled down to fit.
   const Size fitted = FitWithin(size, caps_.MaxTextureWidth, caps_.MaxTextureHeight);
   const auto* pixels = reinterpret_cast<const std::uint32_t*>(bytes + sizeof(PictureHeader));
-  Upload(pictureSprite_.sprite, fitted.width, fitted.height, [&](unsigned char* bits, INT pitch) {
+  bool opaque = true;
+  for (std::size_t i = 0, count = std::size_t{size.width} * size.height; i < count && opaque; ++i) {
+    opaque = (pixels[i] >> 24) == 0xFF;
+  }
+  Upload(pictureSprite_.sprite, fitted.width, fitted.height, opaque, [&](unsigned char* bits, INT pitch) {
     if (fitted == size) {
       for (std::uint32_t y = 0; y < size.height; ++y) {
         std::memcpy(bits + static_cast<std::ptrdiff_t>(y) * pitch, pixels + std::size_t{y} * size.width,
@@ -402,9 +432,13 @@ void COverlayRenderer::BuildPicture() {
 }
 
 template <class Fill>
-bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, Fill fill) {
+bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, bool opaque, Fill fill) {
   sprite.contentWidth = 0;
   sprite.contentHeight = 0;
+  sprite.opaque = opaque;
+  // An opaque sprite is kept in the back buffer's format where it can be copied there (the fill's alpha then
+  // goes unused); any other in 32-bit colour with alpha.
+  const D3DFORMAT format = opaque && copyFormat_ != D3DFMT_UNKNOWN ? copyFormat_ : D3DFMT_A8R8G8B8;
   if (width == 0 || height == 0) return false;
   UINT textureWidth = width;
   UINT textureHeight = height;
@@ -417,7 +451,7 @@ bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, Fill fill
 
   // Filled in system memory, then copied to a texture of the default pool: the device keeps one copy only.
   IDirect3DTexture8* staging = nullptr;
-  if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_SYSTEMMEM, &staging))) {
+  if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, format, D3DPOOL_SYSTEMMEM, &staging))) {
     return false;
   }
   D3DLOCKED_RECT locked{};
@@ -430,13 +464,13 @@ bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, Fill fill
   fill(bits, locked.Pitch);
   staging->UnlockRect(0);
 
-  if (sprite.texture && (sprite.textureWidth != textureWidth || sprite.textureHeight != textureHeight)) {
+  if (sprite.texture &&
+      (sprite.textureWidth != textureWidth || sprite.textureHeight != textureHeight || sprite.format != format)) {
     sprite.texture->Release();
     sprite.texture = nullptr;
   }
   if (!sprite.texture) {
-    if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT,
-                                      &sprite.texture))) {
+    if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, format, D3DPOOL_DEFAULT, &sprite.texture))) {
       sprite.texture = nullptr;
       staging->Release();
       return false;
@@ -444,6 +478,7 @@ bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, Fill fill
     Count(stats_, &OverlayStats::texturesCreated);
     sprite.textureWidth = textureWidth;
     sprite.textureHeight = textureHeight;
+    sprite.format = format;
   }
   const HRESULT copied = device_->UpdateTexture(staging, sprite.texture);
   staging->Release();

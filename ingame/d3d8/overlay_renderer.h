@@ -18,9 +18,12 @@
 
 namespace ingame {
 
+// A steady clock in microseconds.
+double NowMicroseconds();
+
 // The size of the device's back buffer as the device made it (a windowed device may have picked its window's
-// size); 0 x 0 when it cannot be read.
-void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height);
+// size), and its whole description when asked; 0 x 0 when it cannot be read.
+void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height, D3DSURFACE_DESC* desc = nullptr);
 
 class COverlayRenderer {
  public:
@@ -32,8 +35,10 @@ class COverlayRenderer {
 
   // Called by the game's Present, before the device presents.
   void OnPresent();
-  // Called once the device has presented.
-  void OnPresented();
+  // Called once the device has presented, with the time the device took.
+  void OnPresented(double presentMicroseconds);
+  // Whether the benchmarks' counters are kept, and so whether the time of a present is worth taking.
+  bool counting() const { return stats_ != nullptr; }
   // Before the device is reset: gives up everything a reset requires to be given up.
   void OnBeforeReset();
   // After a reset, successful or not.
@@ -47,15 +52,16 @@ class COverlayRenderer {
     UINT textureHeight = 0;
     UINT contentWidth = 0;
     UINT contentHeight = 0;
+    // Every texel is opaque: drawn without blending, which costs a software renderer much less, or, where the
+    // texture has the back buffer's format, copied into the back buffer, which costs it less still.
+    bool opaque = false;
+    D3DFORMAT format = D3DFMT_A8R8G8B8;
   };
 
-  // A text as drawn: its texture covers `area` of the screen; `background` is the box its black background fills.
+  // A text as drawn, its black background included: its texture covers `area` of the screen.
   struct TextSprite {
     Sprite sprite;
     Rect area;
-    Rect background;
-    std::uint32_t argb = 0;
-    bool blackBackground = false;
     bool built = false;  // made for the current content (or found impossible to make: then nothing is drawn)
   };
 
@@ -64,6 +70,7 @@ class COverlayRenderer {
     bool built = false;
   };
 
+  void DrawOverlay();
   void ReadSharedState(const SharedState& state);
   void PublishScreen(SharedState& state);
   bool AnythingShown() const;
@@ -74,16 +81,17 @@ class COverlayRenderer {
   void BuildBlock();
   void BuildFps();
   void BuildPicture();
-  // Draws the lines into `text`: its box from `box`, its texture clipped to `clip` and the screen.
+  // Draws the lines into `text`, the first one's top left corner at `origin`, within `box` (which a black
+  // background fills) and the screen.
   void BuildText(TextSprite& text, const std::vector<std::string_view>& lines, const TextLook& look, const Rect& box,
-                 const Rect& clip);
+                 std::int64_t originX, std::int64_t originY);
   // Fills `sprite` with content of the given size; `fill` writes 0xAARRGGBB rows at the locked pitch.
   template <class Fill>
-  bool Upload(Sprite& sprite, UINT width, UINT height, Fill fill);
-  void DrawSprite(const Sprite& sprite, const Rect& screenArea, const Rect& contentArea, std::uint32_t argb);
-  void FillRect(const Rect& area, std::uint32_t argb);
+  bool Upload(Sprite& sprite, UINT width, UINT height, bool opaque, Fill fill);
+  void DrawSprite(const Sprite& sprite, const Rect& screenArea, const Rect& contentArea);
 
   void ReleaseSprites();
+  void ReadBackBuffer();
   Rect ScreenRect() const { return Rect{0, 0, backBufferWidth_, backBufferHeight_}; }
 
   IDirect3DDevice8* device_;
@@ -92,6 +100,11 @@ class COverlayRenderer {
   bool usable_ = false;  // the device can draw the overlay at all
   UINT backBufferWidth_ = 0;
   UINT backBufferHeight_ = 0;
+  // The format opaque sprites are kept in so that they can be copied into the back buffer; D3DFMT_UNKNOWN when
+  // the back buffer takes no such copies (16-bit, multisampled, or with an alpha channel of the game's).
+  D3DFORMAT copyFormat_ = D3DFMT_UNKNOWN;
+  // The back buffer while the overlay draws into it.
+  IDirect3DSurface8* drawTarget_ = nullptr;
   // The state block of the overlay's states, for saving and restoring the game's values on a device that can.
   DWORD stateBlock_ = 0;
 
@@ -118,6 +131,8 @@ class COverlayRenderer {
   ScreenWord screenWord_ = 0;
   // The benchmarks' counters, when the game runs with them (overlay_stats.h); else null.
   OverlayStats* stats_;
+  // For the counters: the present begun at which each slot's current version was read.
+  std::uint64_t readAtBegun_[kStatsSlotCount] = {};
 };
 
 }  // namespace ingame

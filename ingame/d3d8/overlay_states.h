@@ -45,8 +45,8 @@ inline constexpr RenderStateValue kOverlayRenderStates[] = {
     {D3DRS_MULTISAMPLEMASK, 0xFFFFFFFF},
 };
 
-// Stage 0 multiplies the texture with the vertex colour: a picture's texels with white, a text's coverage (its
-// texture's alpha, over white) with the text's colour and alpha. Every texel lands on exactly one pixel. Stage 1
+// Stage 0 takes the texture's colours and alpha (multiplied by the white of the vertices): a picture's texels,
+// or a text's, which hold its colour, coverage and background. Every texel lands on exactly one pixel. Stage 1
 // ends the cascade.
 inline constexpr StageStateValue kOverlayStageStates[] = {
     {0, D3DTSS_COLOROP, D3DTOP_MODULATE},
@@ -66,9 +66,6 @@ inline constexpr StageStateValue kOverlayStageStates[] = {
     {1, D3DTSS_COLOROP, D3DTOP_DISABLE},
     {1, D3DTSS_ALPHAOP, D3DTOP_DISABLE},
 };
-
-// A black background is the vertex colour alone: stage 0's operations then select their second argument.
-inline constexpr DWORD kUntexturedOp = D3DTOP_SELECTARG2;
 
 inline constexpr DWORD kOverlayVertexFormat = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D3DFVF_TEX1;
 

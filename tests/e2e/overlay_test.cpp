@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <ostream>
 #include <string>
 
@@ -161,7 +162,14 @@ TEST_P(OverlayPicture, ShowsAtItsPositionAndHides) {
   overlay.ShowPicture(false, 0, 0);
   EXPECT_TRUE(Unchanged(game.WaitForFrame(Unchanged)));
 
+  // Missing, not a picture at all, or a picture's start with nothing after it: rejected or not, nothing shows.
+  const fs::path notAPicture = file.parent_path() / "not a picture.png";
+  const fs::path cut = file.parent_path() / "cut.bmp";
+  std::ofstream(notAPicture) << "just text";
+  std::ofstream(cut, std::ios::binary) << "BM6";
   EXPECT_EQ(overlay.LoadPicture((file.parent_path() / "missing.png").string()), 0);
+  EXPECT_EQ(overlay.LoadPicture(notAPicture.string()), 0);
+  overlay.LoadPicture(cut.string());
   overlay.ShowPicture(true, 10, 20);
   game.WaitForFrames(5);
   EXPECT_TRUE(Unchanged(game.Capture())) << "an unreadable picture drew something";

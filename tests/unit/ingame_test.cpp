@@ -108,3 +108,30 @@ TEST(Layout, LinesClipsAndFrameRate) {
   EXPECT_EQ(FpsText(meter.Fps()), "FPS 60");
   EXPECT_EQ(FpsText(0), "FPS --");
 }
+
+TEST(Layout, TextTexelsCarryColourCoverageAndBackground) {
+  EXPECT_EQ(TextTexel(255, 0xFFFF0000, false), 0xFFFF0000u);
+  EXPECT_EQ(TextTexel(0, 0xFFFF0000, false), 0x00FF0000u);
+  EXPECT_EQ(TextTexel(255, 0x80FF0000, false), 0x80FF0000u);
+  // Over an opaque black background: text colour where covered, black where not, opaque everywhere.
+  EXPECT_EQ(TextTexel(255, 0xFF10E020, true), 0xFF10E020u);
+  EXPECT_EQ(TextTexel(0, 0xFF10E020, true), 0xFF000000u);
+  EXPECT_EQ(TextTexel(128, 0xFFFFFFFF, true), 0xFF808080u);
+  // Half alpha: the background shows the game by half; the text's colour keeps its share.
+  EXPECT_EQ(TextTexel(0, 0x80FFFFFF, true), 0x80000000u);
+  EXPECT_EQ(TextTexel(0, 0x00FFFFFF, true), 0u);
+}
+
+TEST(Layout, PictureSignatures) {
+  const auto has = [](std::string_view bytes) {
+    return HasPictureSignature(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  };
+  using namespace std::string_view_literals;
+  for (std::string_view picture : {"BM6\0\0"sv, "\xFF\xD8\xFF\xE0"sv, "\x89PNG\r\n\x1A\n...."sv, "GIF89a.."sv,
+                                   "II*\0...."sv, "\0\0\1\0\1\0"sv}) {
+    EXPECT_TRUE(has(picture)) << picture;
+  }
+  for (std::string_view other : {""sv, "B"sv, "MZ\x90\0"sv, "\x89PNG\r\n"sv, "GIF90a"sv, "hello"sv}) {
+    EXPECT_FALSE(has(other)) << other;
+  }
+}
