@@ -96,18 +96,49 @@ SectionView OpenStateSection() {
   return SectionView(section, view, sizeof(SharedState));
 }
 
-WritersLock::WritersLock(DWORD timeoutMs) {
-  UserOnlySecurity security;
-  if (!security.attributes()) return;
-  mutex_ = CreateMutexA(security.attributes(), FALSE, kWritersLockName);
-  if (!mutex_) return;
-  const DWORD waited = WaitForSingleObject(mutex_, timeoutMs);
-  held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+namespace {
+
+// Whether the thread `writer` names has ended (or the id is now another process's thread).
+bool WriterEnded(std::uint64_t writer) {
+  const auto processId = static_cast<DWORD>(writer >> 32);
+  const auto threadId = static_cast<DWORD>(writer & 0xFFFFFFFFu);
+  HANDLE thread = OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, threadId);
+  if (!thread) return GetLastError() == ERROR_INVALID_PARAMETER;  // no such thread; no access says nothing
+  const bool ended = WaitForSingleObject(thread, 0) == WAIT_OBJECT_0 || GetProcessIdOfThread(thread) != processId;
+  CloseHandle(thread);
+  return ended;
+}
+
+}  // namespace
+
+WritersLock::WritersLock(SharedState& state, DWORD timeoutMs)
+    : state_(state), self_(PackWriter(GetCurrentProcessId(), GetCurrentThreadId())) {
+  const ULONGLONG start = GetTickCount64();
+  ULONGLONG lastCheck = start;
+  for (unsigned attempt = 0;; ++attempt) {
+    std::uint64_t expected = 0;
+    if (state_.writer.compare_exchange_strong(expected, self_, std::memory_order_acquire)) break;
+    const ULONGLONG now = GetTickCount64();
+    // Held for more than a few milliseconds: a writer that died would hold it for ever.
+    if (now - lastCheck >= 5) {
+      lastCheck = now;
+      if (WriterEnded(expected) &&
+          state_.writer.compare_exchange_strong(expected, self_, std::memory_order_acquire)) {
+        break;
+      }
+    }
+    if (now - start >= timeoutMs) return;
+    if (attempt < 64) {
+      YieldProcessor();
+    } else {
+      Sleep(attempt < 256 ? 0 : 1);
+    }
+  }
+  held_ = true;
 }
 
 WritersLock::~WritersLock() {
-  if (held_) ReleaseMutex(mutex_);
-  if (mutex_) CloseHandle(mutex_);
+  if (held_) state_.writer.store(0, std::memory_order_release);
 }
 
 SectionView CreatePictureSection(std::uint32_t generation, std::uint32_t width, std::uint32_t height) {

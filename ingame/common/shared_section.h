@@ -14,7 +14,6 @@ namespace ingame {
 
 // The layout's version is part of every name, so that an overlay of another layout never reads this one's state.
 inline constexpr char kStateName[] = "Local\\va_vazu.overlay.1.state";
-inline constexpr char kWritersLockName[] = "Local\\va_vazu.overlay.1.writers";
 inline constexpr char kPictureNamePrefix[] = "Local\\va_vazu.overlay.1.picture.";
 
 // A security descriptor that grants everything to the user this process runs as, and nothing to anyone else.
@@ -61,11 +60,12 @@ class SectionView {
 SectionView OpenStateSection();
 inline SharedState* StateOf(const SectionView& view) { return static_cast<SharedState*>(view.data()); }
 
-// The writers' lock: held while a record or the picture generation is changed. A writer that died holding it
-// leaves it abandoned, which the next one takes over.
+// The writers' lock of the shared state, held while a record or the picture generation is changed: a word of the
+// state itself, so that taking it costs no call into the system. It is held for microseconds; a writer that
+// finds it held longer asks whether the holder's thread still runs, and takes over the lock of one that died.
 class WritersLock {
  public:
-  explicit WritersLock(DWORD timeoutMs);
+  WritersLock(SharedState& state, DWORD timeoutMs);
   ~WritersLock();
   WritersLock(const WritersLock&) = delete;
   WritersLock& operator=(const WritersLock&) = delete;
@@ -73,7 +73,8 @@ class WritersLock {
   bool held() const { return held_; }
 
  private:
-  HANDLE mutex_ = nullptr;
+  SharedState& state_;
+  std::uint64_t self_;
   bool held_ = false;
 };
 

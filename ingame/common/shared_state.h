@@ -102,9 +102,18 @@ struct SharedState {
   Slot<PictureRecord> picture;
   Slot<SwitchRecord> switches;
   alignas(8) std::atomic<ScreenWord> screen;
+  // When the game of `screen` last presented (the system's millisecond tick, which wraps): a game that presents
+  // is known to run without asking the system.
+  std::atomic<std::uint32_t> screenTick;
   // The last picture generation handed out; changed only by a writer holding the writers' lock.
   std::atomic<std::uint32_t> lastPictureGeneration;
+  // The writers' lock: 0 when free, else the holder's process and thread ids (PackWriter).
+  alignas(8) std::atomic<std::uint64_t> writer;
 };
+
+inline std::uint64_t PackWriter(std::uint32_t processId, std::uint32_t threadId) {
+  return (std::uint64_t{processId} << 32) | threadId;
+}
 
 // The section is used as it comes from the system: zero-filled memory, never constructed. That is sound only for
 // lock-free atomics of the plain size, with no hidden state.

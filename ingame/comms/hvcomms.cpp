@@ -3,6 +3,7 @@
 // a game starts shows when it starts. A call is rejected (0) only when the overlay cannot take it: the shared
 // state cannot be opened, the writers' lock is not had within a short wait, or a picture file cannot be read.
 #include <windows.h>
+#include <objbase.h>
 
 #include <atomic>
 #include <cstdint>
@@ -24,8 +25,13 @@ namespace ingame {
 namespace {
 
 // How long a call waits for another writer (a second dialog, say) to finish its change. A writer holds the lock
-// for microseconds; one that hangs holding it makes calls fail rather than hang the program.
+// for microseconds, and one that died is found out within milliseconds; one that hangs holding it makes calls fail
+// rather than hang the program.
 constexpr DWORD kLockTimeoutMs = 250;
+
+// How recent a game's last present must be for it to count as running without asking the system, which takes a
+// millisecond or more while a game keeps the system busy.
+constexpr DWORD kPresentedLatelyMs = 500;
 
 // The state section, opened by the first call and kept until the library is released.
 SectionView g_state;
@@ -50,7 +56,7 @@ template <class Change>
 bool Store(Change change) {
   SharedState* state = State();
   if (!state) return false;
-  WritersLock lock(kLockTimeoutMs);
+  WritersLock lock(*state, kLockTimeoutMs);
   if (!lock.held()) return false;
   change(*state);
   return true;
@@ -145,37 +151,70 @@ bool Finish(LoadedPicture loaded, std::uint32_t generation) {
   return loaded.record.generation != 0;
 }
 
-struct LoadJob {
+// The loading thread and what it is asked to read next, guarded by g_pictureLock. Requests coming faster than
+// pictures are read are folded into the latest: an older one would be dropped when it finished anyway.
+struct LoadRequest {
   std::string path;
-  std::uint32_t generation;
-  HMODULE library;
+  std::uint32_t generation = 0;
 };
+LoadRequest g_pending;
+bool g_loaderRunning = false;
+HANDLE g_loaderWake = nullptr;
 
-// A loading thread holds a reference to this library, so that a program that releases it meanwhile does not pull
-// the code from under the thread; the thread lets go of it as it ends.
-DWORD WINAPI LoadThread(void* parameter) {
-  LoadJob* job = static_cast<LoadJob*>(parameter);
-  const HMODULE library = job->library;
-  Finish(LoadPicture(job->path.c_str(), job->generation), job->generation);
-  delete job;
-  FreeLibraryAndExitThread(library, 0);
+// How long the loading thread waits for another picture before it ends.
+constexpr DWORD kLoaderIdleMs = 10000;
+
+// Reads the pictures asked for, one after another, until none has been asked for a while. It holds a reference
+// to this library, so that a program that releases the library meanwhile does not pull the code from under it;
+// it lets go of it as it ends.
+DWORD WINAPI LoaderThread(void* library) {
+  const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  for (;;) {
+    EnterCriticalSection(&g_pictureLock);
+    LoadRequest request = static_cast<LoadRequest&&>(g_pending);
+    g_pending = LoadRequest{};
+    if (request.generation == 0) {
+      LeaveCriticalSection(&g_pictureLock);
+      if (WaitForSingleObject(g_loaderWake, kLoaderIdleMs) == WAIT_OBJECT_0) continue;
+      EnterCriticalSection(&g_pictureLock);
+      const bool idle = g_pending.generation == 0;
+      if (idle) g_loaderRunning = false;
+      LeaveCriticalSection(&g_pictureLock);
+      if (idle) break;
+      continue;
+    }
+    LeaveCriticalSection(&g_pictureLock);
+    Finish(LoadPicture(request.path.c_str(), request.generation), request.generation);
+  }
+  if (SUCCEEDED(com)) CoUninitialize();
+  FreeLibraryAndExitThread(static_cast<HMODULE>(library), 0);
 }
 
-// Starts reading the picture on a thread of its own; false when no thread could be started.
+// Hands the picture to the loading thread, starting one when none runs; false when none could be started.
 bool LoadInBackground(const std::string& path, std::uint32_t generation) {
+  EnterCriticalSection(&g_pictureLock);
+  g_pending = LoadRequest{path, generation};
+  const bool running = g_loaderRunning;
+  g_loaderRunning = true;
+  LeaveCriticalSection(&g_pictureLock);
+  if (running) return SetEvent(g_loaderWake) != FALSE;
+
   HMODULE library = nullptr;
-  if (!GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&LoadThread), &library)) {
-    return false;
+  HANDLE thread = nullptr;
+  if (g_loaderWake &&
+      GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCSTR>(&LoaderThread), &library)) {
+    thread = CreateThread(nullptr, 0, LoaderThread, library, 0, nullptr);
   }
-  LoadJob* job = new (std::nothrow) LoadJob{path, generation, library};
-  HANDLE thread = job ? CreateThread(nullptr, 0, LoadThread, job, 0, nullptr) : nullptr;
-  if (!thread) {
-    delete job;
-    FreeLibrary(library);
-    return false;
+  if (thread) {
+    CloseHandle(thread);
+    return true;
   }
-  CloseHandle(thread);
-  return true;
+  if (library) FreeLibrary(library);
+  EnterCriticalSection(&g_pictureLock);
+  g_loaderRunning = false;
+  g_pending = LoadRequest{};
+  LeaveCriticalSection(&g_pictureLock);
+  return false;
 }
 
 }  // namespace
@@ -251,7 +290,10 @@ bool8 WINAPI HVSI_GetScreenSize(std::int32_t* width, std::int32_t* height) {
   const ScreenWord packed = state->screen.load(std::memory_order_acquire);
   const Screen screen = UnpackScreen(packed);
   if (screen.processId == 0) return 0;
-  if (!ProcessRunning(screen.processId)) {
+  // A game that presented within the last half second runs; only of one that has not is the system asked (a
+  // game that ended in that half second is still reported).
+  const bool presentedLately = GetTickCount() - state->screenTick.load(std::memory_order_relaxed) < kPresentedLatelyMs;
+  if (!presentedLately && !ProcessRunning(screen.processId)) {
     ScreenWord expected = packed;
     state->screen.compare_exchange_strong(expected, 0);
     return 0;
@@ -266,7 +308,10 @@ bool8 WINAPI HVSI_ShowFPS(std::uint32_t show) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) InitializeCriticalSection(&g_pictureLock);
+  if (reason == DLL_PROCESS_ATTACH) {
+    InitializeCriticalSection(&g_pictureLock);
+    g_loaderWake = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+  }
   // Released by the program, and no loading thread left: give the sections back. At the process's end the system
   // does it.
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
@@ -274,6 +319,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
     g_state.Reset();
     if (g_presenter) CloseHandle(g_presenter);
     g_presenter = nullptr;
+    if (g_loaderWake) CloseHandle(g_loaderWake);
     DeleteCriticalSection(&g_pictureLock);
   }
   return TRUE;

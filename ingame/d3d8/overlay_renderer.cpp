@@ -209,6 +209,7 @@ void COverlayRenderer::PublishScreen(SharedState& state) {
   if (state.screen.load(std::memory_order_relaxed) != screenWord_) {
     state.screen.store(screenWord_, std::memory_order_release);
   }
+  state.screenTick.store(GetTickCount(), std::memory_order_relaxed);
 }
 
 void COverlayRenderer::ReadSharedState(const SharedState& state) {

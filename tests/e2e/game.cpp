@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "harness.h"
+#include "ingame/common/shared_section.h"
 
 namespace fs = std::filesystem;
 
@@ -193,6 +194,10 @@ Overlay::Overlay() {
   ShowBlock(false);
   ShowPicture(false, 0, 0);
   ShowFps(false);
+  // Nor any game's screen from an earlier test: a game ended by force a moment ago has had no chance to take its
+  // screen back, and counts as running for half a second after its last present.
+  ingame::SectionView section = ingame::OpenStateSection();
+  if (section) ingame::StateOf(section)->screen.store(0);
 }
 
 Overlay::~Overlay() {

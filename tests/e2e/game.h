@@ -84,7 +84,7 @@ class Game {
 };
 
 // The overlay's hvcomms.dll (bin/overlay/) loaded into the test process, called as the dialog calls it. It
-// starts with every element hidden, so each test begins with a clean overlay.
+// starts with every element hidden and no game's screen, so each test begins with a clean overlay.
 class Overlay {
  public:
   Overlay();

@@ -232,7 +232,8 @@ TEST(OverlayScreen, SizeFollowsTheBackBufferThroughAReset) {
   const Frame frame = game.WaitForFrame([](const Frame& f) { return f.width == 400 && f.Count(0xFF0000) > 0; });
   EXPECT_TRUE(frame.Has(0xFF0000, RECT{300, 250, 400, 300}));
   game.End();
-  EXPECT_FALSE(overlay.ScreenSize().has_value()) << "the size of a game that has ended";
+  EXPECT_TRUE(WaitUntil([&] { return !overlay.ScreenSize().has_value(); }, 2000))
+      << "the size of a game that has ended";
 }
 
 // Everything shown at once, with the line's background and the frame rate.
@@ -374,7 +375,7 @@ TEST(OverlayLifetime, BrokenStateAndAWriterThatDied) {
 
   // A writer dies holding the lock, half-way through the line.
   Thread writer([&] {
-    ingame::WritersLock lock(1000);
+    ingame::WritersLock lock(state, 1000);
     state.line.sequence.fetch_add(1);
     std::memset(static_cast<void*>(&state.line.record), 0x41, sizeof state.line.record);
     ExitThread(0);  // without releasing: the lock is abandoned
