@@ -590,7 +590,7 @@ void Calls(const Pictures& pictures) {
        [&](int) { comms.Get<overlay::HVSI_GetScreenSize_t>("HVSI_GetScreenSize")(&width, &height); }},
       {"HVSI_ShowFPS", 200, [&](int i) { comms.Get<overlay::HVSI_ShowFPS_t>("HVSI_ShowFPS")(i % 2); }},
   };
-  std::printf("| Entry point | Calls | Median | Slowest | Goal | Result |\n|---|---:|---:|---:|---|---|\n");
+  std::printf("| Entry point | Calls | First | Median | Slowest | Goal | Result |\n|---|---:|---:|---:|---:|---|---|\n");
   for (const Call& call : calls) {
     std::vector<double> times;
     for (int i = 0; i < call.times; ++i) {
@@ -600,8 +600,8 @@ void Calls(const Pictures& pictures) {
       Sleep(1);
     }
     const double slowest = *std::max_element(times.begin(), times.end());
-    std::printf("| %s | %d | %.3f ms | %.3f ms | < 1 ms | %s |\n", call.name, call.times, Median(times), slowest,
-                slowest < 1.0 ? "PASS" : "MISS");
+    std::printf("| %s | %d | %.3f ms | %.3f ms | %.3f ms | < 1 ms | %s |\n", call.name, call.times, times.front(),
+                Median(times), slowest, slowest < 1.0 ? "PASS" : "MISS");
   }
   std::printf("\n");
 }
