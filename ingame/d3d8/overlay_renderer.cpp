@@ -233,6 +233,45 @@ void COverlayRenderer::Draw() {
   if (switches_.pictureShown && !pictureSprite_.built) BuildPicture();
   if (switches_.fpsShown && !fpsSprite_.built) BuildFps();
 
+  // What is to be drawn, bottom first: the picture, then the block, the line and the frame rate.
+  Piece pieces[4];
+  int count = 0;
+  bool needsPipeline = false;
+  const auto add = [&](const Sprite& sprite, const Rect& area, const Rect& content) {
+    if (!sprite.texture || area.Empty()) return;
+    pieces[count++] = Piece{&sprite, area, content};
+    needsPipeline = needsPipeline || !Copyable(sprite);
+  };
+  const Rect screen = ScreenRect();
+  if (switches_.pictureShown && pictureSprite_.sprite.contentWidth > 0) {
+    const Sprite& sprite = pictureSprite_.sprite;
+    const Rect placed{switches_.pictureX, switches_.pictureY, switches_.pictureX + std::int64_t{sprite.contentWidth},
+                      switches_.pictureY + std::int64_t{sprite.contentHeight}};
+    const Rect area = Intersect(placed, screen);
+    add(sprite, area, Rect{area.left - placed.left, area.top - placed.top, area.right - placed.left,
+                           area.bottom - placed.top});
+  }
+  for (const auto& [shown, text] : {std::pair<bool, const TextSprite*>{switches_.blockShown != 0, &blockSprite_},
+                                    {switches_.lineShown != 0, &lineSprite_},
+                                    {switches_.fpsShown != 0, &fpsSprite_}}) {
+    if (shown && text->sprite.contentWidth > 0) {
+      add(text->sprite, text->area, Rect{0, 0, text->area.Width(), text->area.Height()});
+    }
+  }
+  if (count == 0) return;
+
+  IDirect3DSurface8* backBuffer = nullptr;
+  if (FAILED(device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer)) || !backBuffer) return;
+  if (needsPipeline) {
+    DrawWithPipeline(pieces, count, backBuffer);
+  } else {
+    // Copies alone touch none of the game's states: nothing to save and restore.
+    for (int i = 0; i < count; ++i) Copy(pieces[i], backBuffer);
+  }
+  backBuffer->Release();
+}
+
+void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3DSurface8* backBuffer) {
   // The game's values of the states the overlay sets: captured into a state block of exactly those states, or,
   // where the device cannot be read, followed by the mirror.
   if (!mirror_) {
@@ -257,14 +296,11 @@ void COverlayRenderer::Draw() {
   // The game may be drawing into a texture of its own: the overlay goes into the back buffer all the same.
   IDirect3DSurface8* renderTarget = nullptr;
   IDirect3DSurface8* depthStencil = nullptr;
-  IDirect3DSurface8* backBuffer = nullptr;
   device_->GetRenderTarget(&renderTarget);
   if (FAILED(device_->GetDepthStencilSurface(&depthStencil))) depthStencil = nullptr;
-  device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer);
-  const bool retarget = backBuffer && renderTarget != backBuffer;
-  const bool targetReady = backBuffer && (!retarget || SUCCEEDED(device_->SetRenderTarget(backBuffer, nullptr)));
+  const bool retarget = renderTarget != backBuffer;
+  const bool targetReady = !retarget || SUCCEEDED(device_->SetRenderTarget(backBuffer, nullptr));
 
-  drawTarget_ = backBuffer;
   if (targetReady && SUCCEEDED(device_->BeginScene())) {
     const D3DVIEWPORT8 viewport{0, 0, backBufferWidth_, backBufferHeight_, 0.0f, 1.0f};
     device_->SetViewport(&viewport);
@@ -272,47 +308,41 @@ void COverlayRenderer::Draw() {
     for (const StageStateValue& s : kOverlayStageStates) device_->SetTextureStageState(s.stage, s.type, s.value);
     device_->SetVertexShader(kOverlayVertexFormat);
     device_->SetPixelShader(0);
-    DrawElements();
+    for (int i = 0; i < count; ++i) {
+      if (!Copyable(*pieces[i].sprite) || !Copy(pieces[i], backBuffer)) DrawQuad(pieces[i]);
+    }
     device_->EndScene();
   }
 
-  drawTarget_ = nullptr;
   if (retarget && targetReady) device_->SetRenderTarget(renderTarget, depthStencil);
   if (mirror_) {
     mirror_->Restore(device_);
   } else {
     device_->ApplyStateBlock(stateBlock_);
   }
-  Release(backBuffer);
   Release(depthStencil);
   Release(renderTarget);
 }
 
-void COverlayRenderer::DrawElements() {
-  const Rect screen = ScreenRect();
-  if (switches_.pictureShown && pictureSprite_.sprite.contentWidth > 0) {
-    const Sprite& sprite = pictureSprite_.sprite;
-    const Rect placed{switches_.pictureX, switches_.pictureY, switches_.pictureX + std::int64_t{sprite.contentWidth},
-                      switches_.pictureY + std::int64_t{sprite.contentHeight}};
-    const Rect area = Intersect(placed, screen);
-    if (!area.Empty()) {
-      const Rect content{area.left - placed.left, area.top - placed.top, area.right - placed.left,
-                         area.bottom - placed.top};
-      DrawSprite(sprite, area, content);
-    }
-  }
-  const auto drawText = [&](bool shown, const TextSprite& text) {
-    if (shown && text.sprite.contentWidth > 0 && !text.area.Empty()) {
-      DrawSprite(text.sprite, text.area, Rect{0, 0, text.area.Width(), text.area.Height()});
-    }
-  };
-  drawText(switches_.blockShown != 0, blockSprite_);
-  drawText(switches_.lineShown != 0, lineSprite_);
-  drawText(switches_.fpsShown != 0, fpsSprite_);
+bool COverlayRenderer::Copyable(const Sprite& sprite) const {
+  return sprite.opaque && sprite.format == copyFormat_;
 }
 
-void COverlayRenderer::DrawSprite(const Sprite& sprite, const Rect& area, const Rect& content) {
-  if (!sprite.texture) return;
+bool COverlayRenderer::Copy(const Piece& piece, IDirect3DSurface8* backBuffer) {
+  IDirect3DSurface8* surface = nullptr;
+  if (FAILED(piece.sprite->texture->GetSurfaceLevel(0, &surface))) return false;
+  const RECT source{static_cast<LONG>(piece.content.left), static_cast<LONG>(piece.content.top),
+                    static_cast<LONG>(piece.content.right), static_cast<LONG>(piece.content.bottom)};
+  const POINT at{static_cast<LONG>(piece.area.left), static_cast<LONG>(piece.area.top)};
+  const HRESULT copied = device_->CopyRects(surface, &source, 1, backBuffer, &at);
+  surface->Release();
+  return SUCCEEDED(copied);
+}
+
+void COverlayRenderer::DrawQuad(const Piece& piece) {
+  const Sprite& sprite = *piece.sprite;
+  const Rect& area = piece.area;
+  const Rect& content = piece.content;
   // The texels carry the colours; the vertices only pass them on.
   constexpr DWORD argb = 0xFFFFFFFF;
   // Pixel centres sit half a pixel off the corners: moving the quad back by half a pixel puts texel centres on
@@ -331,17 +361,6 @@ void COverlayRenderer::DrawSprite(const Sprite& sprite, const Rect& area, const 
       {left, bottom, 0.0f, 1.0f, argb, u0, v1},
       {right, bottom, 0.0f, 1.0f, argb, u1, v1},
   };
-  if (sprite.opaque && sprite.format == copyFormat_ && drawTarget_) {
-    IDirect3DSurface8* surface = nullptr;
-    if (SUCCEEDED(sprite.texture->GetSurfaceLevel(0, &surface))) {
-      const RECT source{static_cast<LONG>(content.left), static_cast<LONG>(content.top),
-                        static_cast<LONG>(content.right), static_cast<LONG>(content.bottom)};
-      const POINT at{static_cast<LONG>(area.left), static_cast<LONG>(area.top)};
-      const HRESULT copied = device_->CopyRects(surface, &source, 1, drawTarget_, &at);
-      surface->Release();
-      if (SUCCEEDED(copied)) return;
-    }
-  }
   device_->SetTexture(0, sprite.texture);
   if (sprite.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
   device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));

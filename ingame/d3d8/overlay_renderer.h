@@ -74,8 +74,18 @@ class COverlayRenderer {
   void ReadSharedState(const SharedState& state);
   void PublishScreen(SharedState& state);
   bool AnythingShown() const;
+  // A sprite's part that goes onto the screen: `content` of its texture onto `area` of the back buffer.
+  struct Piece {
+    const Sprite* sprite = nullptr;
+    Rect area;
+    Rect content;
+  };
+
   void Draw();
-  void DrawElements();
+  void DrawWithPipeline(const Piece* pieces, int count, IDirect3DSurface8* backBuffer);
+  bool Copyable(const Sprite& sprite) const;
+  bool Copy(const Piece& piece, IDirect3DSurface8* backBuffer);
+  void DrawQuad(const Piece& piece);
 
   void BuildLine();
   void BuildBlock();
@@ -88,7 +98,7 @@ class COverlayRenderer {
   // Fills `sprite` with content of the given size; `fill` writes 0xAARRGGBB rows at the locked pitch.
   template <class Fill>
   bool Upload(Sprite& sprite, UINT width, UINT height, bool opaque, Fill fill);
-  void DrawSprite(const Sprite& sprite, const Rect& screenArea, const Rect& contentArea);
+
 
   void ReleaseSprites();
   void ReadBackBuffer();
@@ -103,8 +113,7 @@ class COverlayRenderer {
   // The format opaque sprites are kept in so that they can be copied into the back buffer; D3DFMT_UNKNOWN when
   // the back buffer takes no such copies (16-bit, multisampled, or with an alpha channel of the game's).
   D3DFORMAT copyFormat_ = D3DFMT_UNKNOWN;
-  // The back buffer while the overlay draws into it.
-  IDirect3DSurface8* drawTarget_ = nullptr;
+
   // The state block of the overlay's states, for saving and restoring the game's values on a device that can.
   DWORD stateBlock_ = 0;
 
