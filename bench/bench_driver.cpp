@@ -817,7 +817,7 @@ int main(int argc, char** argv) {
   std::printf("middle half of those ratios. CPU time is what the program's own threads spent on a processor\n");
   std::printf("(%s); wall time also counts waiting for a processor, the Wine server\n",
               wine.empty() ? "their cycle counts" : "Linux's scheduler statistics");
-  std::printf("and the X server, which other work on the machine lengthens. The goals are judged on CPU time.\n");
+  std::printf("and the X server, which other work on the machine lengthens. Each goal is judged on both.\n");
   std::printf("The bare dialog is the same template shown with DialogBoxParam and nothing else.\n\n");
   std::printf("| Measure | va_vazu | Bare dialog | Ratio | Spread | Goal | Result |\n");
   std::printf("|---|---:|---:|---:|---:|---|---|\n");
@@ -825,9 +825,10 @@ int main(int argc, char** argv) {
               Format("%.1f ms", startupCpu.Measured()).c_str(), Format("%.1f ms", startupCpu.Baseline()).c_str(),
               Format("%.2f", startupCpu.Ratio()).c_str(), startupCpu.Spread().c_str(),
               Verdict(startupCpu.Ratio() <= 1.10).c_str());
-  std::printf("| Start-up, wall time: process start to dialog up with all fields written | %s | %s | %s | %s | - | - |\n",
+  std::printf("| Start-up, wall time: process start to dialog up with all fields written | %s | %s | %s | %s | <= 1.10 x | %s |\n",
               Format("%.1f ms", startup.Measured()).c_str(), Format("%.1f ms", startup.Baseline()).c_str(),
-              Format("%.2f", startup.Ratio()).c_str(), startup.Spread().c_str());
+              Format("%.2f", startup.Ratio()).c_str(), startup.Spread().c_str(),
+              Verdict(startup.Ratio() <= 1.10).c_str());
   std::printf("| Peak working set after start-up | %s | %s | %s | %s | <= 1.20 x | %s |\n",
               Mebibytes(memory.Measured()).c_str(), Mebibytes(memory.Baseline()).c_str(),
               Format("%.2f", memory.Ratio()).c_str(), memory.Spread().c_str(), Verdict(memory.Ratio() <= 1.20).c_str());
@@ -851,8 +852,8 @@ int main(int argc, char** argv) {
   std::printf("press: the CPU time of the dialog's thread until it is idle again, and the wall time of the\n");
   std::printf("SendMessage round trip and of the round trip with the repaint.\n\n");
   std::printf("| Key log before the press | CPU time | Same, empty log | Ratio | Spread | Round trip | Same, empty log "
-              "| Ratio | Spread | Ratio with repaint | How the log was filled | Goal | Result |\n");
-  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---|---|\n");
+              "| Ratio | Spread | Ratio with repaint | How the log was filled | Goal | Result, CPU | Result, round trip |\n");
+  std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---|---|---|\n");
   for (const HotkeyRow& row : rows) {
     std::string fill = "-";
     if (row.filledInOneStep) {
@@ -862,13 +863,14 @@ int main(int argc, char** argv) {
              Format("%.2f ms", row.fillSeconds * 1000.0 / static_cast<double>(row.filledByHotkeys)) + " each)";
     }
     const bool goalRow = row.lines == 50000;
-    std::printf("| %s lines | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n",
+    std::printf("| %s lines | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n",
                 Grouped(row.lines).c_str(), Format("%.2f ms", row.cpu.Measured()).c_str(),
                 Format("%.2f ms", row.cpu.Baseline()).c_str(), Format("%.2f", row.cpu.Ratio()).c_str(),
                 row.cpu.Spread().c_str(), Format("%.2f ms", row.handled.Measured()).c_str(),
                 Format("%.2f ms", row.handled.Baseline()).c_str(), Format("%.2f", row.handled.Ratio()).c_str(),
                 row.handled.Spread().c_str(), Format("%.2f", row.painted.Ratio()).c_str(), fill.c_str(),
-                goalRow ? "<= 2 x" : "-", goalRow ? Verdict(row.cpu.Ratio() <= 2.0).c_str() : "-");
+                goalRow ? "<= 2 x" : "-", goalRow ? Verdict(row.cpu.Ratio() <= 2.0).c_str() : "-",
+                goalRow ? Verdict(row.handled.Ratio() <= 2.0).c_str() : "-");
   }
   std::printf("\nFor scale, wall time with the repaint: a hotkey message for a key the program ignores (0x41) %s;\n",
               Format("%.2f ms", scale.ignoredKey).c_str());
