@@ -11,8 +11,8 @@
 // the other order than the last (A B, B A, A B, ...), so that whatever else loads the machine falls on both alike.
 //
 // Wall time on a shared machine also counts the waits for a processor, for the Wine server and for the X server,
-// which other programs' work lengthens; the CPU time of the measured program's own threads counts only its own
-// work, and so moves far less from run to run (see CpuClock).
+// which other programs' work lengthens; the CPU time of the measured program's own threads leaves them out (see
+// CpuClock). Both still move with the machine's load; the ratios within pairs hardly do.
 //
 // Usage: va_vazu_bench [--runs N] [--rounds N] [--levels N,N,...] [--fill-by-hotkeys N]
 //   --runs             start-up pairs (va_vazu, bare dialog), default 61, after 3 untimed pairs
@@ -173,7 +173,7 @@ std::string ReadSmallFile(const std::string& path) {
   std::string content;
   char buffer[512];
   DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0 && content.size() < 4096) {
+  while (ReadFile(file, buffer, static_cast<DWORD>(sizeof buffer), &got, nullptr) && got > 0 && content.size() < 4096) {
     content.append(buffer, got);
   }
   CloseHandle(file);
@@ -188,9 +188,10 @@ std::vector<std::string> NumberedEntries(const std::string& folder) {
   if (find == INVALID_HANDLE_VALUE) return names;
   do {
     const std::string name = entry.cFileName;
-    if (!name.empty() && std::all_of(name.begin(), name.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
-      names.push_back(name);
-    }
+    const bool numbered = !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+      return std::isdigit(static_cast<unsigned char>(c)) != 0;
+    });
+    if (numbered) names.push_back(name);
   } while (FindNextFileA(find, &entry));
   FindClose(find);
   return names;
@@ -825,7 +826,8 @@ int main(int argc, char** argv) {
               Format("%.1f ms", startupCpu.Measured()).c_str(), Format("%.1f ms", startupCpu.Baseline()).c_str(),
               Format("%.2f", startupCpu.Ratio()).c_str(), startupCpu.Spread().c_str(),
               Verdict(startupCpu.Ratio() <= 1.10).c_str());
-  std::printf("| Start-up, wall time: process start to dialog up with all fields written | %s | %s | %s | %s | <= 1.10 x | %s |\n",
+  std::printf("| Start-up, wall time: process start to dialog up with all fields written | %s | %s | %s | %s "
+              "| <= 1.10 x | %s |\n",
               Format("%.1f ms", startup.Measured()).c_str(), Format("%.1f ms", startup.Baseline()).c_str(),
               Format("%.2f", startup.Ratio()).c_str(), startup.Spread().c_str(),
               Verdict(startup.Ratio() <= 1.10).c_str());
@@ -852,7 +854,8 @@ int main(int argc, char** argv) {
   std::printf("press: the CPU time of the dialog's thread until it is idle again, and the wall time of the\n");
   std::printf("SendMessage round trip and of the round trip with the repaint.\n\n");
   std::printf("| Key log before the press | CPU time | Same, empty log | Ratio | Spread | Round trip | Same, empty log "
-              "| Ratio | Spread | Ratio with repaint | How the log was filled | Goal | Result, CPU | Result, round trip |\n");
+              "| Ratio | Spread | Ratio with repaint | How the log was filled | Goal | Result, CPU "
+              "| Result, round trip |\n");
   std::printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---|---|---|\n");
   for (const HotkeyRow& row : rows) {
     std::string fill = "-";
