@@ -207,7 +207,8 @@ bool SameTextIgnoringCase(const std::string& a, const std::string& b) {
 // all its threads.
 //
 // Under Wine, GetThreadTimes counts in steps of 10 ms (it reads Linux's per-thread tick counts), too coarse for a
-// hotkey of a few milliseconds, and GetProcessTimes and QueryThreadCycleTime give nothing for another process.
+// hotkey of a few milliseconds; GetProcessTimes gives another process a fraction of its time or none, and
+// QueryThreadCycleTime is not implemented.
 // Linux's scheduler statistics count each thread's time on a processor in nanoseconds, and the driver reads them
 // through Wine's drive Z:, which is the Unix root: /proc/<pid>/task/<tid>/schedstat. A Wine process is a Unix
 // process whose command line is the Windows path it was started from, and its main thread is the Unix process's
