@@ -4,7 +4,8 @@
 # saved to bench.md in the build folder. Not part of the tests: it takes a few minutes, and its figures depend
 # on the machine and on what else runs on it.
 #   VA_BENCH_BUILD  build folder (default build/bench; a Wine prefix of its own is made there)
-#   further arguments go to the driver: --runs N, --rounds N, --levels N,N,..., --fill-by-hotkeys N
+#   VA_BENCH_CPU    the one processor the benchmark runs on (default: the last one)
+#   further arguments go to the dialog's driver: --runs N, --rounds N, --levels N,N,..., --fill-by-hotkeys N
 #   (bench/bench_driver.cpp says what each does)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -17,6 +18,14 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" -DVA_VAZU_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target va_vazu_bench >/dev/null
 
+# Everything measured runs on one processor: the programs, the driver, the Wine server and the X server. Left
+# to the scheduler on this two-core machine, the two programs of a pair ran on different processors, and the
+# same hotkey cost one of them up to a fifth more CPU time than the other, one or the other from run to run;
+# on one processor their messages also pass without waking the other one. Other work on the machine still
+# shares that processor: it lengthens wall times, CPU times far less.
+cpu="${VA_BENCH_CPU:-$(( $(nproc) - 1 ))}"
+taskset -cp "$cpu" $$ >/dev/null
+
 VA_BUILD="$build"
 . "$root/scripts/wine-env.sh"
 trap va_stop_wine EXIT
@@ -28,6 +37,19 @@ va_make_prefix
 # A running wineserver, so that its start-up is not counted in the first measurement.
 wineboot >/dev/null 2>&1
 
-wine "$build/bin/va_vazu_bench.exe" "$@" | tee "$build/bench.md"
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+
+# The dialog against the bare dialog: one driver, which starts, drives and closes every program it measures.
+bench_dialog() {
+  local before
+  before=$(load)
+  echo "## The dialog"
+  echo
+  wine "$build/bin/va_vazu_bench.exe" "$@"
+  echo
+  echo "On processor $cpu; the machine's load average (1, 5, 15 min) was $before before, $(load) after."
+}
+
+bench_dialog "$@" | tee "$build/bench.md"
 echo
 echo "The benchmark took $(( $(date +%s) - began )) s, building included."
