@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Benchmarks va_vazu under Wine against a bare dialog made from the same template: start-up, peak working set,
-# size of the program, and the cost of the INSERT hotkey as the key log grows. Prints Markdown tables, also
-# saved to bench.md in the build folder. Not part of the tests: it takes a few minutes, and its figures depend
-# on the machine and on what else runs on it.
-#   VA_BENCH_BUILD  build folder (default build/bench; a Wine prefix of its own is made there)
-#   VA_BENCH_CPU    the one processor the benchmark runs on (default: the last one)
+# Benchmarks va_vazu under Wine. The dialog against a bare dialog made from the same template: start-up, peak
+# working set, size of the program, and the cost of the INSERT hotkey as the key log grows. The overlay in a
+# game against the same game with the system's Direct3D 8 alone: frame rate, latency, steady state, memory and
+# the communication library's calls. Prints Markdown tables, also saved to bench.md in the build folder. Not
+# part of the tests: it takes twenty minutes or so, and its figures depend on the machine and on what else runs
+# on it.
+#   VA_BENCH_BUILD      build folder (default build/bench; a Wine prefix of its own is made there)
+#   VA_BENCH_CPU        the one processor the benchmark runs on (default: the last one)
+#   VA_BENCH_PARTS      which parts run (default "dialog game")
+#   VA_BENCH_GAME_ARGS  arguments of the in-game driver: --pairs N, --run-ms MS, --quick, --profile
+#                       (bench/game_bench.cpp says what each does)
 #   further arguments go to the dialog's driver: --runs N, --rounds N, --levels N,N,..., --fill-by-hotkeys N
 #   (bench/bench_driver.cpp says what each does)
 set -euo pipefail
@@ -16,7 +21,7 @@ began=$(date +%s)
 
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" -DVA_VAZU_TESTS=OFF >/dev/null
-cmake --build "$build" -j "$(nproc)" --target va_vazu_bench >/dev/null
+cmake --build "$build" -j "$(nproc)" --target va_vazu_bench va_vazu_game_bench >/dev/null
 
 # Everything measured runs on one processor: the programs, the driver, the Wine server and the X server. Left
 # to the scheduler on this two-core machine, the two programs of a pair ran on different processors, and the
@@ -32,6 +37,8 @@ trap va_stop_wine EXIT
 # Always an Xvfb of its own, even from a desktop session: the benchmark holds INSERT down and moves the focus,
 # and nothing else on the display should take either.
 unset DISPLAY
+# Room for a 1920 x 1080 game window.
+VA_XVFB_SCREEN=2560x1440x24
 va_start_xvfb
 va_make_prefix
 # A running wineserver, so that its start-up is not counted in the first measurement.
@@ -50,6 +57,23 @@ bench_dialog() {
   echo "On processor $cpu; the machine's load average (1, 5, 15 min) was $before before, $(load) after."
 }
 
-bench_dialog "$@" | tee "$build/bench.md"
+# The overlay in the preview game against the preview alone: one driver, which sets the overlay through its
+# communication library and starts the game with and without the overlay's d3d8.dll.
+bench_game() {
+  local before
+  before=$(load)
+  echo "## The overlay in a game"
+  echo
+  # shellcheck disable=SC2086
+  wine "$build/bin/va_vazu_game_bench.exe" ${VA_BENCH_GAME_ARGS:-}
+  echo
+  echo "On processor $cpu; the machine's load average (1, 5, 15 min) was $before before, $(load) after."
+}
+
+parts="${VA_BENCH_PARTS:-dialog game}"
+{
+  if [[ " $parts " == *" dialog "* ]]; then bench_dialog "$@"; echo; fi
+  if [[ " $parts " == *" game "* ]]; then bench_game; fi
+} | tee "$build/bench.md"
 echo
 echo "The benchmark took $(( $(date +%s) - began )) s, building included."
