@@ -154,10 +154,11 @@ struct RunStats {
 class GameFolder {
  public:
   explicit GameFolder(bool withOverlay) {
+    static int count = 0;
     char temp[MAX_PATH + 1] = "";
     GetTempPathA(sizeof temp, temp);
-    folder_ = fs::path(temp) / ("va_vazu_game_bench_" + std::to_string(GetCurrentProcessId()) +
-                                (withOverlay ? "_overlay" : "_alone"));
+    folder_ = fs::path(temp) / ("va_vazu_game_bench_" + std::to_string(GetCurrentProcessId()) + "_" +
+                                std::to_string(++count) + (withOverlay ? "_overlay" : "_alone"));
     std::error_code error;
     fs::create_directories(folder_, error);
     fs::copy_file(BinFolder() / "va_vazu_preview.exe", folder_ / "va_vazu_preview.exe",
@@ -349,6 +350,17 @@ void FrameRates(const Options& options, const Pictures& pictures) {
   if (options.quick) {
     scenes = {"default"};
     sizes = {"800x600"};
+  }
+  {
+    // The instrument itself: the game alone against itself, the same way. How far its ratio strays from 1 is how
+    // much smaller an effect it cannot tell.
+    const GameFolder again(false);
+    const Pairs pairs = MeasurePairs(again, alone, "--size 800x600", options);
+    const std::vector<double> ratios = pairs.Ratios(&RunStats::Fps);
+    std::printf("| default | 800x600 | the game alone against itself | %.1f | %.1f | %.3f | %s | %.2f | %.2f | 1 | - |\n",
+                pairs.Median(pairs.overlay, &RunStats::Fps), pairs.Median(pairs.alone, &RunStats::Fps),
+                Median(ratios), Range(ratios).c_str(), pairs.Median(pairs.overlay, &RunStats::ProcessorPerFrame),
+                pairs.Median(pairs.alone, &RunStats::ProcessorPerFrame));
   }
   for (const std::string& scene : scenes) {
     for (const std::string& size : sizes) {
