@@ -33,6 +33,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/statistics.h"
 #include "res/resource.h"
 
 namespace fs = std::filesystem;
@@ -82,12 +83,7 @@ double MillisecondsSince(LARGE_INTEGER start) {
   return static_cast<double>(Counter().QuadPart - start.QuadPart) * 1000.0 / static_cast<double>(frequency);
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0.0;
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
-}
+using bench::Median;
 
 // Samples of a measure and of its baseline, taken in pairs one after the other.
 struct Paired {
@@ -135,11 +131,7 @@ bool WaitUntil(Predicate done, DWORD timeoutMs) {
 
 // ---- Formatting ----
 
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
+using bench::Format;
 
 // 50000 as "50,000".
 std::string Grouped(unsigned long long value) {

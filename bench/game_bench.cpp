@@ -34,6 +34,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/statistics.h"
 #include "ingame/common/overlay_stats.h"
 #include "ingame/common/shared_section.h"
 #include "ingame/common/shared_state.h"
@@ -64,18 +65,9 @@ double Now() {
   return static_cast<double>(now.QuadPart) / ticksPerMs;
 }
 
-double Median(std::vector<double> values) {
-  if (values.empty()) return 0.0;
-  std::sort(values.begin(), values.end());
-  const std::size_t middle = values.size() / 2;
-  return values.size() % 2 != 0 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
-}
+using bench::Median;
 
-std::string Format(const char* format, double value) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, value);
-  return text;
-}
+using bench::Format;
 
 // "0.95-1.02": the lowest and the highest of a figure's pairs.
 std::string Range(std::vector<double> values) {
@@ -247,7 +239,7 @@ struct Pairs {
   double Median(const std::vector<RunStats>& runs, double (RunStats::*measure)() const) const {
     std::vector<double> values;
     for (const RunStats& run : runs) values.push_back((run.*measure)());
-    return ::Median(values);
+    return bench::Median(values);
   }
 };
 

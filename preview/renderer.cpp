@@ -299,13 +299,7 @@ void CRenderer::DrawMoving(double seconds) {
   const Camera camera = SceneCamera(width_, height_);
 
   // The sky behind everything, down to the horizon.
-  SetState(D3DRS_ZENABLE, D3DZB_FALSE);
-  SetState(D3DRS_ZWRITEENABLE, FALSE);
-  SetState(D3DRS_LIGHTING, FALSE);
-  SetState(D3DRS_FOGENABLE, FALSE);
-  SetState(D3DRS_ALPHABLENDENABLE, FALSE);
-  SetState(D3DRS_SPECULARENABLE, FALSE);
-  SetState(D3DRS_CULLMODE, D3DCULL_NONE);
+  SetFlatStates();
   UseTexture(nullptr, D3DTA_DIFFUSE, false);
   const auto sky = SkyQuad(width_, HorizonRow(camera, height_));
   device->SetVertexShader(kScreenFvf);
@@ -424,18 +418,22 @@ void CRenderer::DrawHeavy(double seconds) {
   SetState(D3DRS_ALPHABLENDENABLE, FALSE);
 }
 
-// The picture over the whole screen, each pixel its own texel's colour: point sampling, no blending, no fog.
-void CRenderer::DrawStill() {
-  IDirect3DDevice8* device = device_.get();
-  device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+void CRenderer::SetFlatStates() {
   SetState(D3DRS_ZENABLE, D3DZB_FALSE);
   SetState(D3DRS_ZWRITEENABLE, FALSE);
   SetState(D3DRS_LIGHTING, FALSE);
   SetState(D3DRS_FOGENABLE, FALSE);
   SetState(D3DRS_ALPHABLENDENABLE, FALSE);
   SetState(D3DRS_SPECULARENABLE, FALSE);
-  SetState(D3DRS_DITHERENABLE, FALSE);
   SetState(D3DRS_CULLMODE, D3DCULL_NONE);
+}
+
+// The picture over the whole screen, each pixel its own texel's colour: point sampling, no blending, no fog.
+void CRenderer::DrawStill() {
+  IDirect3DDevice8* device = device_.get();
+  device->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER, 0xFF000000u, 1.0f, 0);
+  SetFlatStates();
+  SetState(D3DRS_DITHERENABLE, FALSE);
   UseTexture(picture_.get(), D3DTA_TEXTURE, false);
   SetStage(D3DTSS_MINFILTER, D3DTEXF_POINT);
   SetStage(D3DTSS_MAGFILTER, D3DTEXF_POINT);

@@ -49,6 +49,8 @@ class CRenderer {
   void DrawStill();
 
   void SetState(D3DRENDERSTATETYPE state, DWORD value) { device_->SetRenderState(state, value); }
+  // What flat screen-space drawing needs: no depth, lighting, fog, blending, highlights or culling.
+  void SetFlatStates();
   void SetStage(D3DTEXTURESTAGESTATETYPE state, DWORD value) { device_->SetTextureStageState(0, state, value); }
   // Stage 0 takes its colour and alpha from `colour` (a D3DTA_ value), or modulates the texture by the
   // vertex colour when `modulate` is set.

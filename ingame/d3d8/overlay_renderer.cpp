@@ -276,15 +276,12 @@ void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3
   // where the device cannot be read, followed by the mirror.
   if (!mirror_) {
     if (!stateBlock_) {
+      // Recorded: the block holds exactly the states that are set, and drawing also sets the texture of stage 0
+      // and (drawing from memory) empties stream 0.
       if (FAILED(device_->BeginStateBlock())) return;
-      const D3DVIEWPORT8 viewport{0, 0, backBufferWidth_, backBufferHeight_, 0.0f, 1.0f};
-      for (const RenderStateValue& s : kOverlayRenderStates) device_->SetRenderState(s.state, s.value);
-      for (const StageStateValue& s : kOverlayStageStates) device_->SetTextureStageState(s.stage, s.type, s.value);
+      SetOverlayStates();
       device_->SetTexture(0, nullptr);
-      device_->SetVertexShader(kOverlayVertexFormat);
-      device_->SetPixelShader(0);
       device_->SetStreamSource(0, nullptr, 0);
-      device_->SetViewport(&viewport);
       if (FAILED(device_->EndStateBlock(&stateBlock_))) {
         stateBlock_ = 0;
         return;
@@ -302,12 +299,7 @@ void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3
   const bool targetReady = !retarget || SUCCEEDED(device_->SetRenderTarget(backBuffer, nullptr));
 
   if (targetReady && SUCCEEDED(device_->BeginScene())) {
-    const D3DVIEWPORT8 viewport{0, 0, backBufferWidth_, backBufferHeight_, 0.0f, 1.0f};
-    device_->SetViewport(&viewport);
-    for (const RenderStateValue& s : kOverlayRenderStates) device_->SetRenderState(s.state, s.value);
-    for (const StageStateValue& s : kOverlayStageStates) device_->SetTextureStageState(s.stage, s.type, s.value);
-    device_->SetVertexShader(kOverlayVertexFormat);
-    device_->SetPixelShader(0);
+    SetOverlayStates();
     for (int i = 0; i < count; ++i) {
       if (!Copyable(*pieces[i].sprite) || !Copy(pieces[i], backBuffer)) DrawQuad(pieces[i]);
     }
@@ -322,6 +314,15 @@ void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3
   }
   Release(depthStencil);
   Release(renderTarget);
+}
+
+void COverlayRenderer::SetOverlayStates() {
+  const D3DVIEWPORT8 viewport{0, 0, backBufferWidth_, backBufferHeight_, 0.0f, 1.0f};
+  device_->SetViewport(&viewport);
+  for (const RenderStateValue& s : kOverlayRenderStates) device_->SetRenderState(s.state, s.value);
+  for (const StageStateValue& s : kOverlayStageStates) device_->SetTextureStageState(s.stage, s.type, s.value);
+  device_->SetVertexShader(kOverlayVertexFormat);
+  device_->SetPixelShader(0);
 }
 
 bool COverlayRenderer::Copyable(const Sprite& sprite) const {

@@ -83,6 +83,8 @@ class COverlayRenderer {
 
   void Draw();
   void DrawWithPipeline(const Piece* pieces, int count, IDirect3DSurface8* backBuffer);
+  // Sets the states of overlay_states.h, the viewport over the back buffer and the overlay's vertex format.
+  void SetOverlayStates();
   bool Copyable(const Sprite& sprite) const;
   bool Copy(const Piece& piece, IDirect3DSurface8* backBuffer);
   void DrawQuad(const Piece& piece);

@@ -242,11 +242,7 @@ std::optional<std::pair<int, int>> Overlay::ScreenSize() const {
 }
 
 bool PressKeyIn(HWND window, WORD key) {
-  SetForegroundWindow(window);
-  if (!WaitUntil([&] { return GetForegroundWindow() == window; }, 2000)) return false;
-  // A few milliseconds after a window gets the keyboard, Wine brings its key state in line with the X server's;
-  // a key pressed before that would be released at once.
-  Sleep(200);
+  if (!BringToFront(window)) return false;
   INPUT input{};
   input.type = INPUT_KEYBOARD;
   input.ki.wVk = key;

@@ -298,6 +298,22 @@ void PostKey(HWND window, WORD virtualKey) {
   PostMessageA(window, WM_KEYUP, virtualKey, scanCode | 1 | 0xC0000000);
 }
 
+// - When the window gets the X focus a few milliseconds later, Wine brings its key state in line with the X
+//   server's, which knows nothing of keys injected with SendInput: a key injected down before that would be
+//   released. What that waits for took 5 ms; the change is let settle for 200.
+// - The X focus events of a window shown just before can arrive late and take the foreground back; then it
+//   is tried again.
+bool BringToFront(HWND window) {
+  constexpr DWORD kSettleMs = 200;
+  for (int attempt = 0; attempt < 5; ++attempt) {
+    SetForegroundWindow(window);
+    if (!WaitUntil([&] { return GetForegroundWindow() == window; }, 2000)) continue;
+    Sleep(kSettleMs);
+    if (GetForegroundWindow() == window) return true;
+  }
+  return false;
+}
+
 void Dismiss(const MessageBoxInfo& box) {
   for (HWND child = GetWindow(box.window, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
     if (ClassName(child) == "Button") {

@@ -66,6 +66,9 @@ bool SetCheck(HWND button, int state);
 // Posted, not sent: a click whose handler opens a message box would block a sent one until it is dismissed.
 void PostClick(HWND button);
 void PostKey(HWND window, WORD virtualKey);
+// Makes `window` the foreground window, the one that gets the keyboard, and lets the change settle; false when it
+// does not stay in front.
+bool BringToFront(HWND window);
 // Dismisses a message box with its first button.
 void Dismiss(const MessageBoxInfo& box);
 

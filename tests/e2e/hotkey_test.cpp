@@ -34,8 +34,6 @@ constexpr WORD kKeyA = 0x41;
 // How long a press may take to show in the log: it takes milliseconds, so a press missing after this was
 // not taken as down.
 constexpr DWORD kPressMs = 2000;
-// How long a change of the foreground window is let settle (see BringToFront); what it waits for took 5 ms.
-constexpr DWORD kSettleMs = 200;
 
 std::string Repeat(const std::string& text, int times) {
   std::string all;
@@ -69,22 +67,6 @@ LRESULT SendWithin(HWND window, UINT message, WPARAM wParam, LPARAM lParam, bool
   const bool ok = SendMessageTimeoutA(window, message, wParam, lParam, SMTO_ABORTIFHUNG, kPressMs, &result) != 0;
   if (answered) *answered = ok;
   return static_cast<LRESULT>(result);
-}
-
-// Makes `window` the foreground window, the one that gets the keyboard, and lets the change settle:
-// - When the window gets the X focus a few milliseconds later, Wine brings its key state in line with the X
-//   server's, which knows nothing of keys injected with SendInput: a key injected down before that would be
-//   released.
-// - The X focus events of a window shown just before can arrive late and take the foreground back; then it
-//   is tried again.
-bool BringToFront(HWND window) {
-  for (int attempt = 0; attempt < 5; ++attempt) {
-    SetForegroundWindow(window);
-    if (!WaitUntil([&] { return GetForegroundWindow() == window; }, kPressMs)) continue;
-    Sleep(kSettleMs);
-    if (GetForegroundWindow() == window) return true;
-  }
-  return false;
 }
 
 // ---------------------------------------------------------------------------------------------------------
