@@ -3,9 +3,11 @@
 va_vazu.exe's version record, that the program and the overlay import nothing but the system's own DLLs, that
 va_vazu.exe stays within its size budget, and, with nothing copied, that va_vazu.exe and the preview start from
 their unpacked folders and the overlay shows in the preview; then that va_vazu.exe copied into standins/ runs
-on the stand-ins, as their note says, and closes cleanly.
+on the stand-ins, as their note says, and closes cleanly. Also that no source of what ships includes anything
+of the stand-ins or the tests.
 
-Usage: check_release.py <archive.zip> <objdump> --demo <va_vazu_demo.exe> [--max-bytes N]
+Usage: check_release.py <archive.zip> <objdump> --demo <va_vazu_demo.exe> --sources <source folder>
+                        [--max-bytes N]
        (run with WINEPREFIX and DISPLAY set, as ctest is)
 """
 import argparse
@@ -36,6 +38,8 @@ EXPECTED_ENTRIES = {
 # DLLs that every Windows installation has in its system folder.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "comctl32.dll",
                "msvcrt.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll", "version.dll"}
+# The folders whose sources are built into what ships: none may include the stand-ins or the tests.
+SHIPPED_SOURCES = ("app", "commands", "core", "framework", "ingame", "overlay", "preview", "res")
 # The still scene the preview shows, and the colours the overlay draws in with the dialog's defaults: the text
 # line red at the top left, the frame rate yellow in the top right corner.
 SCENE_SIZE = (400, 300)
@@ -59,6 +63,18 @@ def file_version(exe):
         return None
     ms, ls = struct.unpack_from("<II", exe, at + 8)
     return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
+
+
+def shipped_sources_include_no_tests(root):
+    for folder in SHIPPED_SOURCES:
+        for base, _, names in os.walk(os.path.join(root, folder)):
+            for name in names:
+                if not name.endswith((".h", ".cpp", ".rc")):
+                    continue
+                path = os.path.join(base, name)
+                for line in open(path, errors="replace"):
+                    if re.match(r'\s*#\s*include\s*[<"](standins|tests)/', line):
+                        check(False, "%s includes %s" % (os.path.relpath(path, root), line.strip()))
 
 
 def write_scene(path):
@@ -156,8 +172,10 @@ def main():
     parser.add_argument("archive")
     parser.add_argument("objdump")
     parser.add_argument("--demo", required=True)
+    parser.add_argument("--sources", required=True)
     parser.add_argument("--max-bytes", type=int)
     args = parser.parse_args()
+    shipped_sources_include_no_tests(args.sources)
     name = os.path.basename(args.archive)
     env = dict(os.environ)
     with zipfile.ZipFile(args.archive) as archive:
