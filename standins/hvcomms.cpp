@@ -3,7 +3,7 @@
 //
 // The script can make any entry point slow or show a message box of its own (standin.h); that happens first,
 // so the arguments are read and recorded as they are when the call goes on.
-#include "contract_check.h"
+#include "overlay/contract_check.h"
 #include "overlay/overlay_api.h"
 #include "standin.h"
 
@@ -107,11 +107,11 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
 
 }  // extern "C"
 
-STANDIN_MATCHES_CONTRACT(HVSL_SetTextLineData);
-STANDIN_MATCHES_CONTRACT(HVSL_ShowText);
-STANDIN_MATCHES_CONTRACT(HVML_SetTextMultilineData);
-STANDIN_MATCHES_CONTRACT(HVML_ShowText);
-STANDIN_MATCHES_CONTRACT(HVPIC_LoadNewPicture);
-STANDIN_MATCHES_CONTRACT(HVPIC_ShowPicturePos);
-STANDIN_MATCHES_CONTRACT(HVSI_GetScreenSize);
-STANDIN_MATCHES_CONTRACT(HVSI_ShowFPS);
+ENTRY_POINT_MATCHES_CONTRACT(HVSL_SetTextLineData);
+ENTRY_POINT_MATCHES_CONTRACT(HVSL_ShowText);
+ENTRY_POINT_MATCHES_CONTRACT(HVML_SetTextMultilineData);
+ENTRY_POINT_MATCHES_CONTRACT(HVML_ShowText);
+ENTRY_POINT_MATCHES_CONTRACT(HVPIC_LoadNewPicture);
+ENTRY_POINT_MATCHES_CONTRACT(HVPIC_ShowPicturePos);
+ENTRY_POINT_MATCHES_CONTRACT(HVSI_GetScreenSize);
+ENTRY_POINT_MATCHES_CONTRACT(HVSI_ShowFPS);

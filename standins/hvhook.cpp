@@ -5,8 +5,8 @@
 // Between HookOn and HookOff the library catches keys for real, with the overlay's own hook code
 // (ingame/hook/keyboard_hook.cpp): every first press of a key, in any window of the desktop, is posted to the
 // window given to HookOn as the hotkey message (WPARAM = virtual-key code).
-#include "contract_check.h"
 #include "ingame/hook/keyboard_hook.h"
+#include "overlay/contract_check.h"
 #include "overlay/overlay_api.h"
 #include "standin.h"
 
@@ -76,5 +76,5 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved) {
 
 }  // extern "C"
 
-STANDIN_MATCHES_CONTRACT(HookOn);
-STANDIN_MATCHES_CONTRACT(HookOff);
+ENTRY_POINT_MATCHES_CONTRACT(HookOn);
+ENTRY_POINT_MATCHES_CONTRACT(HookOff);

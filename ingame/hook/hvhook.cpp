@@ -3,8 +3,8 @@
 #include <cstdint>
 
 #include "ingame/hook/keyboard_hook.h"
+#include "overlay/contract_check.h"
 #include "overlay/overlay_api.h"
-#include "standins/contract_check.h"
 
 extern "C" {
 
@@ -24,5 +24,5 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
 
 }  // extern "C"
 
-STANDIN_MATCHES_CONTRACT(HookOn);
-STANDIN_MATCHES_CONTRACT(HookOff);
+ENTRY_POINT_MATCHES_CONTRACT(HookOn);
+ENTRY_POINT_MATCHES_CONTRACT(HookOff);

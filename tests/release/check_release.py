@@ -1,10 +1,13 @@
 #!/usr/bin/env python3
-"""Checks the release archive: what it holds, that its name carries the version of va_vazu.exe's version
-record, that va_vazu.exe and the overlay's libraries import nothing but the system's own DLLs, that va_vazu.exe
-stays within its size budget, and that it starts from the unpacked archive with the stand-ins copied beside it
-and closes cleanly.
+"""Checks the release archive as a user gets it: what it holds and where, that its name carries the version of
+va_vazu.exe's version record, that the program and the overlay import nothing but the system's own DLLs, that
+va_vazu.exe stays within its size budget, and, with nothing copied, that va_vazu.exe and the preview start from
+their unpacked folders and the overlay shows in the preview; then that va_vazu.exe copied into standins/ runs
+on the stand-ins, as their note says, and closes cleanly. Also that no source of what ships includes anything
+of the stand-ins or the tests.
 
-Usage: check_release.py <archive.zip> <objdump> [--max-bytes N]
+Usage: check_release.py <archive.zip> <objdump> --demo <va_vazu_demo.exe> --sources <source folder>
+                        [--max-bytes N]
        (run with WINEPREFIX and DISPLAY set, as ctest is)
 """
 import argparse
@@ -20,19 +23,28 @@ import zipfile
 
 EXPECTED_ENTRIES = {
     "va_vazu.exe",
+    "hvcomms.dll",
+    "HVHook.dll",
     "README.md",
-    "standins/hvcomms.dll",
-    "standins/HVHook.dll",
-    "standins/va_vazu_preview.exe",
-    "standins/README.txt",
-    "overlay/hvcomms.dll",
-    "overlay/HVHook.dll",
+    "preview/va_vazu_preview.exe",
+    "preview/d3d8.dll",
+    "preview/README.txt",
     "overlay/d3d8.dll",
     "overlay/README.txt",
+    "standins/hvcomms.dll",
+    "standins/HVHook.dll",
+    "standins/README.txt",
 }
 # DLLs that every Windows installation has in its system folder.
 SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "comctl32.dll",
                "msvcrt.dll", "ole32.dll", "oleaut32.dll", "comdlg32.dll", "version.dll"}
+# The folders whose sources are built into what ships: none may include the stand-ins or the tests.
+SHIPPED_SOURCES = ("app", "commands", "core", "framework", "ingame", "overlay", "preview", "res")
+# The still scene the preview shows, and the colours the overlay draws in with the dialog's defaults: the text
+# line red at the top left, the frame rate yellow in the top right corner.
+SCENE_SIZE = (400, 300)
+SCENE_BGR = (0x60, 0x40, 0x20)
+RED, YELLOW = (0, 0, 255), (0, 255, 255)
 
 failures = []
 
@@ -53,9 +65,90 @@ def file_version(exe):
     return "%d.%d.%d.%d" % (ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF)
 
 
-def start_and_close(folder):
-    """Runs va_vazu.exe under Wine until it has hooked the keyboard, then closes it as a user would."""
-    env = dict(os.environ)
+def shipped_sources_include_no_tests(root):
+    for folder in SHIPPED_SOURCES:
+        for base, _, names in os.walk(os.path.join(root, folder)):
+            for name in names:
+                if not name.endswith((".h", ".cpp", ".rc")):
+                    continue
+                path = os.path.join(base, name)
+                for line in open(path, errors="replace"):
+                    if re.match(r'\s*#\s*include\s*[<"](standins|tests)/', line):
+                        check(False, "%s includes %s" % (os.path.relpath(path, root), line.strip()))
+
+
+def write_scene(path):
+    width, height = SCENE_SIZE
+    row = bytes(SCENE_BGR) * width  # 1,200 bytes: no padding
+    header = struct.pack("<2sIHHI", b"BM", 54 + len(row) * height, 0, 0, 54)
+    info = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 24, 0, len(row) * height, 0, 0, 0, 0)
+    with open(path, "wb") as out:
+        out.write(header + info + row * height)
+
+
+def count_colour(bmp_path, colour, left, top, right, bottom):
+    """How many pixels of the rectangle have exactly `colour` (BGR) in the 32-bit top-down BMP of the demo."""
+    data = open(bmp_path, "rb").read()
+    offset, = struct.unpack_from("<I", data, 10)
+    width, height = struct.unpack_from("<ii", data, 18)
+    height = abs(height)
+    count = 0
+    for y in range(max(top, 0), min(bottom, height)):
+        for x in range(max(left, 0), min(right, width)):
+            at = offset + (y * width + x) * 4
+            count += tuple(data[at:at + 3]) == colour
+    return count
+
+
+def close(process, image, env):
+    """Asks the program's windows to close, as the close box does; its exit code, or None if it stayed."""
+    subprocess.run(["wine", "taskkill", "/im", image], env=env,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+    try:
+        return process.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+        return None
+
+
+def overlay_shows_in_the_preview(work, demo, env):
+    """Starts the preview from preview/ and va_vazu.exe from the top, as unpacked; the demo driver sends the
+    dialog's texts, switches the frame rate on and presses INSERT in the game; what the game shows must have
+    the text line and the frame rate in it."""
+    write_scene(os.path.join(work, "scene.bmp"))
+    # As the preview's note says: Wine takes the d3d8.dll beside the game only when told so, in the environment
+    # of the wine that starts it.
+    game_env = dict(env, WINEDLLOVERRIDES=env.get("WINEDLLOVERRIDES", "") + ";d3d8=n,b")
+    width, height = SCENE_SIZE
+    preview = subprocess.Popen(["wine", "va_vazu_preview.exe", "--pos", "0,0", "--size", "%dx%d" % SCENE_SIZE,
+                                "--scene", "..\\scene.bmp"],
+                               cwd=os.path.join(work, "preview"), env=game_env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    program = subprocess.Popen(["wine", "va_vazu.exe"], cwd=work, env=env,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        shot = os.path.join(work, "preview.bmp")
+        # Its messages go to a file: a pipe would stay open as long as the Wine processes it started.
+        messages = os.path.join(work, "demo.txt")
+        with open(messages, "w") as out:
+            driven = subprocess.run(["wine", demo, "preview.bmp"], cwd=work, env=env, stdout=out, stderr=out,
+                                    timeout=60)
+        check(driven.returncode == 0 and os.path.exists(shot),
+              "the dialog and the preview started from the unpacked archive and answered the demo driver (%s)" %
+              open(messages, errors="replace").read().strip())
+        if os.path.exists(shot):
+            check(count_colour(shot, RED, 0, 0, width, 30) > 20, "the text line shows in the preview (INSERT)")
+            check(count_colour(shot, YELLOW, width - 120, 0, width, 40) > 20, "the frame rate shows in the preview")
+    finally:
+        check(close(program, "va_vazu.exe", env) == 0, "va_vazu.exe with the overlay's libraries exited with 0")
+        check(close(preview, "va_vazu_preview.exe", env) is not None, "the preview closed")
+
+
+def standins_record(work, env):
+    """Runs va_vazu.exe copied into standins/ until it has hooked the keyboard, then closes it."""
+    folder = os.path.join(work, "standins")
+    shutil.copy(os.path.join(work, "va_vazu.exe"), folder)
     program = subprocess.Popen(["wine", "va_vazu.exe"], cwd=folder, env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     trace_path = os.path.join(folder, "trace.log")
@@ -66,30 +159,26 @@ def start_and_close(folder):
             started = True
             break
         time.sleep(0.1)
-    check(started, "va_vazu.exe started from the unpacked archive and bound the stand-ins")
-    # taskkill without /f asks the program's windows to close, as the close box does.
-    subprocess.run(["wine", "taskkill", "/im", "va_vazu.exe"], env=env,
-                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
-    try:
-        code = program.wait(timeout=30)
-    except subprocess.TimeoutExpired:
-        program.kill()
-        code = None
-    check(code == 0, "va_vazu.exe exited with code 0 (got %r)" % code)
+    check(started, "va_vazu.exe copied into standins/ bound the stand-ins")
+    code = close(program, "va_vazu.exe", env)
+    check(code == 0, "va_vazu.exe on the stand-ins exited with code 0 (got %r)" % code)
     trace = open(trace_path, errors="replace").read() if os.path.exists(trace_path) else ""
     check("hvcomms.dll:detach by=FreeLibrary" in trace and "HookOff" in trace,
-          "va_vazu.exe released both libraries when closed")
+          "va_vazu.exe released both stand-ins when closed")
 
 
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("archive")
     parser.add_argument("objdump")
+    parser.add_argument("--demo", required=True)
+    parser.add_argument("--sources", required=True)
     parser.add_argument("--max-bytes", type=int)
     args = parser.parse_args()
-    archive_path, objdump = args.archive, args.objdump
-    name = os.path.basename(archive_path)
-    with zipfile.ZipFile(archive_path) as archive:
+    shipped_sources_include_no_tests(args.sources)
+    name = os.path.basename(args.archive)
+    env = dict(os.environ)
+    with zipfile.ZipFile(args.archive) as archive:
         entries = {n for n in archive.namelist() if not n.endswith("/")}
         check(entries == EXPECTED_ENTRIES, "archive holds exactly %s (holds %s)" %
               (sorted(EXPECTED_ENTRIES), sorted(entries)))
@@ -108,16 +197,18 @@ def main():
 
             # The program and the overlay (which runs inside games) need nothing but the system's own DLLs; the
             # overlay's d3d8.dll does not import the library it stands for.
-            for binary in ("va_vazu.exe", "overlay/hvcomms.dll", "overlay/HVHook.dll", "overlay/d3d8.dll"):
-                dump = subprocess.run([objdump, "-p", os.path.join(work, binary)], capture_output=True,
+            for binary in ("va_vazu.exe", "hvcomms.dll", "HVHook.dll", "overlay/d3d8.dll"):
+                dump = subprocess.run([args.objdump, "-p", os.path.join(work, binary)], capture_output=True,
                                       text=True).stdout
                 imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
                 check(imports and imports <= SYSTEM_DLLS - {"d3d8.dll"},
                       "%s imports only system DLLs (imports %s)" % (binary, sorted(imports)))
+            check(open(os.path.join(work, "preview", "d3d8.dll"), "rb").read() ==
+                  open(os.path.join(work, "overlay", "d3d8.dll"), "rb").read(),
+                  "the preview has the same d3d8.dll as the one for games")
 
-            for dll in ("hvcomms.dll", "HVHook.dll"):
-                shutil.copy(os.path.join(work, "standins", dll), work)
-            start_and_close(work)
+            overlay_shows_in_the_preview(work, args.demo, env)
+            standins_record(work, env)
         finally:
             shutil.rmtree(work, ignore_errors=True)
 
