@@ -44,6 +44,20 @@ bool FpsMeter::AddFrame(std::uint64_t milliseconds) {
   return changed;
 }
 
+bool FrameCounter::Presented(std::uintptr_t target) {
+  for (int i = 0; i < count_; ++i) {
+    if (shown_[i] == target) {
+      count_ = 0;
+      break;
+    }
+  }
+  // More targets than are followed: each further one counts as a frame, as a single window would.
+  if (count_ == kTargets) count_ = 0;
+  const bool begins = count_ == 0;
+  shown_[count_++] = target;
+  return begins;
+}
+
 std::string FpsText(int fps) { return fps > 0 ? "FPS " + std::to_string(fps) : std::string("FPS --"); }
 
 bool HasPictureSignature(const unsigned char* bytes, std::size_t size) {

@@ -47,6 +47,20 @@ class FpsMeter {
   int fps_ = 0;
 };
 
+// Tells which presents begin a new frame when a game shows each frame in several windows (additional swap chains,
+// or one back buffer presented to several windows): a frame ends when a target it was shown in is presented again.
+// So the frames counted are those of the target presented most often, whatever the number of targets.
+class FrameCounter {
+ public:
+  // Counts a present to `target` (any value naming a swap chain and window); true when it begins a new frame.
+  bool Presented(std::uintptr_t target);
+
+ private:
+  static constexpr int kTargets = 8;
+  std::uintptr_t shown_[kTargets] = {};
+  int count_ = 0;
+};
+
 // The frame-rate figure as drawn: "FPS 60", or "FPS --" before the first whole second.
 std::string FpsText(int fps);
 

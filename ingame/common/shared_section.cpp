@@ -72,6 +72,12 @@ void SectionView::Unmap() {
   bytes_ = 0;
 }
 
+SectionView SectionView::MapAgain() const {
+  if (!section_) return {};
+  void* view = MapViewOfFile(section_, FILE_MAP_READ, 0, 0, 0);
+  return view ? SectionView(nullptr, view, RegionBytes(view)) : SectionView();
+}
+
 void SectionView::Reset() {
   Unmap();
   if (section_) CloseHandle(section_);

@@ -48,6 +48,9 @@ class SectionView {
   explicit operator bool() const { return view_ != nullptr; }
   // Unmaps the view but keeps the section open, so that it outlives its writer while this process holds it.
   void Unmap();
+  // Another view of the whole section, for reading, which leaves the section open with this object; empty when
+  // this holds none.
+  SectionView MapAgain() const;
   void Reset();
 
  private:

@@ -1,16 +1,16 @@
 // d3d8.dll's exports. A game loads this library in place of the system's Direct3D 8 (it lies beside the game's
-// .exe, where Windows looks first; under Wine with WINEDLLOVERRIDES=d3d8=n,b), and the overlay reaches the game
-// through the one object it creates here. Everything goes on to the system's own d3d8.dll, loaded by its full
-// path in the system folder, so that this library never loads itself or another copy from the game's folder.
+// .exe, where Windows looks first; under Wine with WINEDLLOVERRIDES=d3d8=n,b). Everything goes on to the system's
+// own d3d8.dll, loaded by its full path in the system folder, so that this library never loads itself or another
+// copy from the game's folder. The game gets the system's own objects; the overlay reaches it through a few
+// patched methods of theirs (d3d8_hooks.h).
 #include <windows.h>
 // Direct3D's interface identifiers are defined here: this library must not import the d3d8.dll it stands for.
 #include <initguid.h>
 #include <d3d8.h>
 
-#include <new>
 #include <string>
 
-#include "ingame/d3d8/direct3d8_proxy.h"
+#include "ingame/d3d8/d3d8_hooks.h"
 
 namespace {
 
@@ -48,14 +48,13 @@ using EnableMaximizedWindowedModeShimFn = HRESULT(WINAPI*)(UINT);
 
 extern "C" {
 
-// The game's Direct3D object, wrapped so that its devices draw the overlay. When the wrapper cannot be made, the
-// game gets the system's object and runs without the overlay.
+// The system's Direct3D object, whose devices draw the overlay. When its methods cannot be patched, the game runs
+// without the overlay.
 IDirect3D8* WINAPI Direct3DCreate8(UINT SDKVersion) {
   const auto create = SystemEntry<Direct3DCreate8Fn>("Direct3DCreate8");
-  IDirect3D8* real = create ? create(SDKVersion) : nullptr;
-  if (!real) return nullptr;
-  if (auto* proxy = new (std::nothrow) ingame::CDirect3D8Proxy(real)) return proxy;
-  return real;
+  IDirect3D8* direct3d = create ? create(SDKVersion) : nullptr;
+  if (direct3d) ingame::HookDirect3D(direct3d);
+  return direct3d;
 }
 
 HRESULT WINAPI ValidatePixelShader(const DWORD* shader, const DWORD* reserved, BOOL returnErrors, char** errors) {

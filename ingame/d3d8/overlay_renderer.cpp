@@ -71,15 +71,17 @@ void Count(OverlayStats* stats, Field OverlayStats::*field) {
 
 }  // namespace
 
-double NowMicroseconds() {
-  static const double ticksPerMicrosecond = [] {
-    LARGE_INTEGER frequency{};
-    QueryPerformanceFrequency(&frequency);
-    return static_cast<double>(frequency.QuadPart) / 1000000.0;
+std::uint64_t NowMicroseconds() {
+  static const std::uint64_t frequency = [] {
+    LARGE_INTEGER f{};
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart > 0 ? static_cast<std::uint64_t>(f.QuadPart) : 1;
   }();
   LARGE_INTEGER now{};
   QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / ticksPerMicrosecond;
+  const auto ticks = static_cast<std::uint64_t>(now.QuadPart);
+  // In two steps, so that the product cannot overflow however long the machine has run.
+  return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
 }
 
 namespace {
@@ -109,31 +111,49 @@ void Release(IUnknown* object) {
   if (object) object->Release();
 }
 
-}  // namespace
-
-void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height, D3DSURFACE_DESC* description) {
-  width = 0;
-  height = 0;
-  IDirect3DSurface8* backBuffer = nullptr;
-  if (FAILED(device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer)) || !backBuffer) return;
-  D3DSURFACE_DESC desc{};
-  if (SUCCEEDED(backBuffer->GetDesc(&desc))) {
-    width = desc.Width;
-    height = desc.Height;
-    if (description) *description = desc;
+// The picture of the generation shown last, for the whole process: its section stays open while the game runs, so
+// that a reset, a device made anew or a game started later still finds it after the dialog has let it go.
+class PictureSection {
+ public:
+  // A view of the picture section of `generation`; empty when there is none.
+  SectionView Map(std::uint32_t generation) {
+    AcquireSRWLockExclusive(&lock_);
+    if (generation != generation_) {
+      SectionView opened = OpenPictureSection(generation);
+      if (opened) {
+        // Only the section is kept: it is mapped again when a texture is made of it.
+        opened.Unmap();
+        kept_ = static_cast<SectionView&&>(opened);
+        generation_ = generation;
+      }
+    }
+    SectionView view = generation == generation_ ? kept_.MapAgain() : SectionView();
+    ReleaseSRWLockExclusive(&lock_);
+    return view;
   }
-  backBuffer->Release();
+
+ private:
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  SectionView kept_;
+  std::uint32_t generation_ = 0;
+};
+
+PictureSection& ProcessPicture() {
+  static PictureSection picture;
+  return picture;
 }
 
-COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror)
-    : device_(device), mirror_(mirror), stats_(ProcessStats()) {
+}  // namespace
+
+COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror, CReferenceLedger& ledger)
+    : device_(device), mirror_(mirror), ledger_(ledger), stats_(ProcessStats()) {
   usable_ = SUCCEEDED(device_->GetDeviceCaps(&caps_)) && caps_.MaxTextureWidth > 0 && caps_.MaxTextureHeight > 0;
-  ReadBackBuffer();
 }
 
 COverlayRenderer::~COverlayRenderer() {
+  // The state block first: it holds no reference to the device, which the last of the textures may end.
+  DeleteStateBlocks();
   ReleaseSprites();
-  if (stateBlock_) device_->DeleteStateBlock(stateBlock_);
   // The game is gone from this device: it no longer answers for the screen size.
   if (screenWord_ != 0) {
     if (SharedState* state = ProcessState()) {
@@ -143,38 +163,60 @@ COverlayRenderer::~COverlayRenderer() {
   }
 }
 
-void COverlayRenderer::OnPresent() {
-  const double start = stats_ ? NowMicroseconds() : 0.0;
-  DrawOverlay();
-  if (stats_) {
-    stats_->overlayMicroseconds.fetch_add(static_cast<std::uint64_t>(NowMicroseconds() - start),
-                                          std::memory_order_relaxed);
-  }
-}
-
-void COverlayRenderer::DrawOverlay() {
-  if (fpsMeter_.AddFrame(static_cast<std::uint64_t>(NowMicroseconds() / 1000.0))) fpsSprite_.built = false;
+bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, bool newFrame,
+                                CBackBufferKeeper* keeper) {
+  const std::uint64_t start = stats_ ? NowMicroseconds() : 0;
+  if (newFrame && fpsMeter_.AddFrame(NowMicroseconds() / 1000)) fpsSprite_.built = false;
+  bool saved = false;
   SharedState* state = ProcessState();
-  if (!state || !usable_ || backBufferWidth_ == 0 || backBufferHeight_ == 0) return;
-  PublishScreen(*state);
-  const std::uint32_t before[kStatsSlotCount] = {lineSequence_, blockSequence_, pictureSequence_, switchesSequence_};
-  ReadSharedState(*state);
-  if (stats_) {
-    const std::uint64_t begun = stats_->presentsBegun.fetch_add(1) + 1;
-    const std::uint32_t after[kStatsSlotCount] = {lineSequence_, blockSequence_, pictureSequence_, switchesSequence_};
-    for (int slot = 0; slot < kStatsSlotCount; ++slot) {
-      if (after[slot] != before[slot] || readAtBegun_[slot] == 0) readAtBegun_[slot] = begun;
+  // The presented part of the back buffer is the overlay's screen.
+  Rect screen{0, 0, chain.width, chain.height};
+  if (source) screen = Intersect(screen, Rect{source->left, source->top, source->right, source->bottom});
+  if (state && usable_ && !screen.Empty()) {
+    PublishScreen(*state, screen);
+    const std::uint32_t before[kStatsSlotCount] = {lineSequence_, blockSequence_, pictureSequence_,
+                                                   switchesSequence_};
+    ReadSharedState(*state);
+    if (stats_) {
+      const std::uint64_t begun = stats_->presentsBegun.fetch_add(1) + 1;
+      const std::uint32_t after[kStatsSlotCount] = {lineSequence_, blockSequence_, pictureSequence_,
+                                                    switchesSequence_};
+      for (int slot = 0; slot < kStatsSlotCount; ++slot) {
+        if (after[slot] != before[slot] || readAtBegun_[slot] == 0) readAtBegun_[slot] = begun;
+      }
+    }
+    // A lost device draws nothing until the game has reset it; nor is anything drawn into a state block the game
+    // is recording.
+    if (AnythingShown() && !recording_ && device_->TestCooperativeLevel() == D3D_OK) {
+      copyFormat_ = chain.format == D3DFMT_X8R8G8B8 && chain.multiSample == D3DMULTISAMPLE_NONE ? D3DFMT_X8R8G8B8
+                                                                                                : D3DFMT_UNKNOWN;
+      SetCanvas(screen);
+      Piece pieces[4];
+      const int count = Pieces(screen, pieces);
+      IDirect3DSurface8* backBuffer = count > 0 ? chain.BackBuffer(0) : nullptr;
+      if (backBuffer) {
+        bool drawable = true;
+        if (chain.keepsBackBuffers && keeper) {
+          RECT areas[4];
+          for (int i = 0; i < count; ++i) {
+            areas[i] = RECT{static_cast<LONG>(pieces[i].area.left), static_cast<LONG>(pieces[i].area.top),
+                            static_cast<LONG>(pieces[i].area.right), static_cast<LONG>(pieces[i].area.bottom)};
+          }
+          // What cannot be saved is not drawn over: the game would find the overlay in its next frame.
+          drawable = saved = keeper->Save(chain, backBuffer, areas, count);
+        }
+        if (drawable) Draw(pieces, count, backBuffer, chain.width, chain.height);
+        backBuffer->Release();
+      }
     }
   }
-  if (!AnythingShown()) return;
-  // A lost device draws nothing until the game has reset it.
-  if (device_->TestCooperativeLevel() != D3D_OK) return;
-  Draw();
+  if (stats_) stats_->overlayMicroseconds.fetch_add(NowMicroseconds() - start, std::memory_order_relaxed);
+  return saved;
 }
 
-void COverlayRenderer::OnPresented(double presentMicroseconds) {
+void COverlayRenderer::OnPresented(std::uint64_t presentMicroseconds) {
   if (!stats_) return;
-  stats_->presentMicroseconds.fetch_add(static_cast<std::uint64_t>(presentMicroseconds), std::memory_order_relaxed);
+  stats_->presentMicroseconds.fetch_add(presentMicroseconds, std::memory_order_relaxed);
   const std::uint64_t presents = stats_->presents.fetch_add(1) + 1;
   stats_->allocations.store(g_overlayAllocations.load(std::memory_order_relaxed), std::memory_order_relaxed);
   const std::pair<bool, std::uint32_t> drawn[kStatsSlotCount] = {
@@ -190,22 +232,33 @@ void COverlayRenderer::OnPresented(double presentMicroseconds) {
 
 void COverlayRenderer::OnBeforeReset() {
   ReleaseSprites();
-  if (stateBlock_) device_->DeleteStateBlock(stateBlock_);
+  ledger_.DeleteStateBlock(device_, stateBlock_);
+}
+
+void COverlayRenderer::Abandon() {
   stateBlock_ = 0;
+  for (Sprite* sprite : {&lineSprite_.sprite, &blockSprite_.sprite, &fpsSprite_.sprite, &pictureSprite_.sprite}) {
+    *sprite = Sprite{};
+  }
 }
 
-void COverlayRenderer::OnAfterReset() { ReadBackBuffer(); }
-
-void COverlayRenderer::ReadBackBuffer() {
-  D3DSURFACE_DESC desc{};
-  BackBufferSize(device_, backBufferWidth_, backBufferHeight_, &desc);
-  copyFormat_ = backBufferWidth_ != 0 && desc.Format == D3DFMT_X8R8G8B8 && desc.MultiSampleType == D3DMULTISAMPLE_NONE
-                    ? D3DFMT_X8R8G8B8
-                    : D3DFMT_UNKNOWN;
+void COverlayRenderer::OnAfterReset() {
+  recording_ = false;
+  canvasWidth_ = 0;
+  canvasHeight_ = 0;
 }
 
-void COverlayRenderer::PublishScreen(SharedState& state) {
-  screenWord_ = PackScreen(GetCurrentProcessId(), backBufferWidth_, backBufferHeight_);
+void COverlayRenderer::SetCanvas(const Rect& screen) {
+  if (screen.Width() <= canvasWidth_ && screen.Height() <= canvasHeight_) return;
+  canvasWidth_ = std::max(canvasWidth_, screen.Width());
+  canvasHeight_ = std::max(canvasHeight_, screen.Height());
+  lineSprite_.built = false;
+  blockSprite_.built = false;
+}
+
+void COverlayRenderer::PublishScreen(SharedState& state, const Rect& screen) {
+  screenWord_ = PackScreen(GetCurrentProcessId(), static_cast<std::uint32_t>(screen.Width()),
+                           static_cast<std::uint32_t>(screen.Height()));
   if (state.screen.load(std::memory_order_relaxed) != screenWord_) {
     state.screen.store(screenWord_, std::memory_order_release);
   }
@@ -227,51 +280,53 @@ bool COverlayRenderer::AnythingShown() const {
   return switches_.lineShown || switches_.blockShown || switches_.pictureShown || switches_.fpsShown;
 }
 
-void COverlayRenderer::Draw() {
+int COverlayRenderer::Pieces(const Rect& screen, Piece (&pieces)[4]) {
   if (switches_.lineShown && !lineSprite_.built) BuildLine();
   if (switches_.blockShown && !blockSprite_.built) BuildBlock();
   if (switches_.pictureShown && !pictureSprite_.built) BuildPicture();
   if (switches_.fpsShown && !fpsSprite_.built) BuildFps();
 
-  // What is to be drawn, bottom first: the picture, then the block, the line and the frame rate.
-  Piece pieces[4];
+  // Bottom first: the picture, then the block, the line and the frame rate. Each is placed on the screen (the
+  // overlay's coordinates moved to its corner) and cut to it.
   int count = 0;
-  bool needsPipeline = false;
-  const auto add = [&](const Sprite& sprite, const Rect& area, const Rect& content) {
-    if (!sprite.texture || area.Empty()) return;
-    pieces[count++] = Piece{&sprite, area, content};
-    needsPipeline = needsPipeline || !Copyable(sprite);
+  const auto add = [&](const Sprite& sprite, const Rect& placed) {
+    if (!sprite.texture || sprite.contentWidth == 0) return;
+    const Rect moved{placed.left + screen.left, placed.top + screen.top, placed.right + screen.left,
+                     placed.bottom + screen.top};
+    const Rect area = Intersect(moved, screen);
+    if (area.Empty()) return;
+    pieces[count++] = Piece{&sprite, area,
+                            Rect{area.left - moved.left, area.top - moved.top, area.right - moved.left,
+                                 area.bottom - moved.top}};
   };
-  const Rect screen = ScreenRect();
-  if (switches_.pictureShown && pictureSprite_.sprite.contentWidth > 0) {
+  if (switches_.pictureShown) {
     const Sprite& sprite = pictureSprite_.sprite;
-    const Rect placed{switches_.pictureX, switches_.pictureY, switches_.pictureX + std::int64_t{sprite.contentWidth},
-                      switches_.pictureY + std::int64_t{sprite.contentHeight}};
-    const Rect area = Intersect(placed, screen);
-    add(sprite, area, Rect{area.left - placed.left, area.top - placed.top, area.right - placed.left,
-                           area.bottom - placed.top});
+    add(sprite, Rect{switches_.pictureX, switches_.pictureY, switches_.pictureX + std::int64_t{sprite.contentWidth},
+                     switches_.pictureY + std::int64_t{sprite.contentHeight}});
   }
-  for (const auto& [shown, text] : {std::pair<bool, const TextSprite*>{switches_.blockShown != 0, &blockSprite_},
-                                    {switches_.lineShown != 0, &lineSprite_},
-                                    {switches_.fpsShown != 0, &fpsSprite_}}) {
-    if (shown && text->sprite.contentWidth > 0) {
-      add(text->sprite, text->area, Rect{0, 0, text->area.Width(), text->area.Height()});
-    }
+  if (switches_.blockShown) add(blockSprite_.sprite, blockSprite_.area);
+  if (switches_.lineShown) add(lineSprite_.sprite, lineSprite_.area);
+  if (switches_.fpsShown) {
+    const Sprite& sprite = fpsSprite_.sprite;
+    const std::int64_t right = screen.Width() - kFpsMargin;
+    add(sprite, Rect{right - sprite.contentWidth, kFpsMargin, right, kFpsMargin + std::int64_t{sprite.contentHeight}});
   }
-  if (count == 0) return;
+  return count;
+}
 
-  IDirect3DSurface8* backBuffer = nullptr;
-  if (FAILED(device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer)) || !backBuffer) return;
+void COverlayRenderer::Draw(const Piece* pieces, int count, IDirect3DSurface8* backBuffer, UINT width, UINT height) {
+  bool needsPipeline = false;
+  for (int i = 0; i < count; ++i) needsPipeline = needsPipeline || !Copyable(*pieces[i].sprite);
   if (needsPipeline) {
-    DrawWithPipeline(pieces, count, backBuffer);
+    DrawWithPipeline(pieces, count, backBuffer, width, height);
   } else {
     // Copies alone touch none of the game's states: nothing to save and restore.
     for (int i = 0; i < count; ++i) Copy(pieces[i], backBuffer);
   }
-  backBuffer->Release();
 }
 
-void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3DSurface8* backBuffer) {
+void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3DSurface8* backBuffer, UINT width,
+                                        UINT height) {
   // The game's values of the states the overlay sets: captured into a state block of exactly those states, or,
   // where the device cannot be read, followed by the mirror.
   if (!mirror_) {
@@ -279,33 +334,49 @@ void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3
       // Recorded: the block holds exactly the states that are set, and drawing also sets the texture of stage 0
       // and (drawing from memory) empties stream 0.
       if (FAILED(device_->BeginStateBlock())) return;
-      SetOverlayStates();
+      SetOverlayStates(width, height);
       device_->SetTexture(0, nullptr);
       device_->SetStreamSource(0, nullptr, 0);
       if (FAILED(device_->EndStateBlock(&stateBlock_))) {
         stateBlock_ = 0;
         return;
       }
+      ledger_.AdoptStateBlock();
     }
     if (FAILED(device_->CaptureStateBlock(stateBlock_))) return;
   }
 
+  // What the game has bound where the overlay binds its own is held by a reference of the overlay's until it is
+  // bound again: the device's binding may be the only thing that keeps it.
+  IDirect3DBaseTexture8* texture = nullptr;
+  IDirect3DVertexBuffer8* stream = nullptr;
+  if (mirror_) {
+    texture = mirror_->BoundTexture0();
+    stream = mirror_->BoundStream0();
+    if (texture) texture->AddRef();
+    if (stream) stream->AddRef();
+  } else {
+    UINT stride = 0;
+    if (FAILED(device_->GetTexture(0, &texture))) texture = nullptr;
+    if (FAILED(device_->GetStreamSource(0, &stream, &stride))) stream = nullptr;
+  }
   // The game may be drawing into a texture of its own: the overlay goes into the back buffer all the same.
   IDirect3DSurface8* renderTarget = nullptr;
   IDirect3DSurface8* depthStencil = nullptr;
-  device_->GetRenderTarget(&renderTarget);
+  if (FAILED(device_->GetRenderTarget(&renderTarget))) renderTarget = nullptr;
   if (FAILED(device_->GetDepthStencilSurface(&depthStencil))) depthStencil = nullptr;
   const bool retarget = renderTarget != backBuffer;
   const bool targetReady = !retarget || SUCCEEDED(device_->SetRenderTarget(backBuffer, nullptr));
 
   if (targetReady && SUCCEEDED(device_->BeginScene())) {
-    SetOverlayStates();
+    SetOverlayStates(width, height);
     for (int i = 0; i < count; ++i) {
       if (!Copyable(*pieces[i].sprite) || !Copy(pieces[i], backBuffer)) DrawQuad(pieces[i]);
     }
     device_->EndScene();
   }
 
+  // The game's render target first: setting one resets the viewport, which the restore then sets back.
   if (retarget && targetReady) device_->SetRenderTarget(renderTarget, depthStencil);
   if (mirror_) {
     mirror_->Restore(device_);
@@ -314,10 +385,12 @@ void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3
   }
   Release(depthStencil);
   Release(renderTarget);
+  Release(stream);
+  Release(texture);
 }
 
-void COverlayRenderer::SetOverlayStates() {
-  const D3DVIEWPORT8 viewport{0, 0, backBufferWidth_, backBufferHeight_, 0.0f, 1.0f};
+void COverlayRenderer::SetOverlayStates(UINT width, UINT height) {
+  const D3DVIEWPORT8 viewport{0, 0, width, height, 0.0f, 1.0f};
   device_->SetViewport(&viewport);
   for (const RenderStateValue& s : kOverlayRenderStates) device_->SetRenderState(s.state, s.value);
   for (const StageStateValue& s : kOverlayStageStates) device_->SetTextureStageState(s.stage, s.type, s.value);
@@ -388,10 +461,9 @@ void COverlayRenderer::BuildFps() {
   look.size = kFpsTextHeight;
   look.flags = kBold | kMonospace | kBlackBackground;
   const TextMetrics metrics = CTextRaster::Measure(text, look);
-  const std::int64_t right = std::int64_t{backBufferWidth_} - kFpsMargin;
-  const Rect box{right - metrics.width - 2 * kFpsPaddingX, kFpsMargin, right,
-                 kFpsMargin + metrics.lineHeight + 2 * kFpsPaddingY};
-  BuildText(fpsSprite_, {text}, look, box, box.left + kFpsPaddingX, box.top + kFpsPaddingY);
+  // Made at the corner; each screen puts it into its own top right corner.
+  const Rect box{0, 0, metrics.width + 2 * kFpsPaddingX, metrics.lineHeight + 2 * kFpsPaddingY};
+  BuildText(fpsSprite_, {text}, look, box, kFpsPaddingX, kFpsPaddingY);
 }
 
 void COverlayRenderer::BuildText(TextSprite& text, const std::vector<std::string_view>& lines, const TextLook& look,
@@ -399,7 +471,8 @@ void COverlayRenderer::BuildText(TextSprite& text, const std::vector<std::string
   text.built = true;
   text.area = Rect{};
   if ((look.argb >> 24) == 0) return;
-  Rect visible = Intersect(box, ScreenRect());
+  Rect visible = Intersect(box, Rect{0, 0, std::max<std::int64_t>(canvasWidth_, box.Width()),
+                                     std::max<std::int64_t>(canvasHeight_, box.Height())});
   visible.right = std::min<std::int64_t>(visible.right, visible.left + caps_.MaxTextureWidth);
   visible.bottom = std::min<std::int64_t>(visible.bottom, visible.top + caps_.MaxTextureHeight);
   if (visible.Empty()) return;
@@ -425,7 +498,7 @@ void COverlayRenderer::BuildPicture() {
   pictureSprite_.sprite.contentWidth = 0;
   pictureSprite_.sprite.contentHeight = 0;
   if (picture_.generation == 0) return;
-  const SectionView section = OpenPictureSection(picture_.generation);
+  const SectionView section = ProcessPicture().Map(picture_.generation);
   if (!section || section.bytes() < sizeof(PictureHeader)) return;
   const auto* bytes = static_cast<const unsigned char*>(section.data());
   PictureHeader header;
@@ -475,9 +548,10 @@ bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, bool opaq
   if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, format, D3DPOOL_SYSTEMMEM, &staging))) {
     return false;
   }
+  ledger_.Adopt(staging);
   D3DLOCKED_RECT locked{};
   if (FAILED(staging->LockRect(0, &locked, nullptr, 0))) {
-    staging->Release();
+    ledger_.Release(staging);
     return false;
   }
   auto* bits = static_cast<unsigned char*>(locked.pBits);
@@ -487,22 +561,22 @@ bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, bool opaq
 
   if (sprite.texture &&
       (sprite.textureWidth != textureWidth || sprite.textureHeight != textureHeight || sprite.format != format)) {
-    sprite.texture->Release();
-    sprite.texture = nullptr;
+    ledger_.Release(sprite.texture);
   }
   if (!sprite.texture) {
     if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, format, D3DPOOL_DEFAULT, &sprite.texture))) {
       sprite.texture = nullptr;
-      staging->Release();
+      ledger_.Release(staging);
       return false;
     }
+    ledger_.Adopt(sprite.texture);
     Count(stats_, &OverlayStats::texturesCreated);
     sprite.textureWidth = textureWidth;
     sprite.textureHeight = textureHeight;
     sprite.format = format;
   }
   const HRESULT copied = device_->UpdateTexture(staging, sprite.texture);
-  staging->Release();
+  ledger_.Release(staging);
   Count(stats_, &OverlayStats::texturesFilled);
   if (FAILED(copied)) return false;
   sprite.contentWidth = width;
@@ -512,7 +586,7 @@ bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, bool opaq
 
 void COverlayRenderer::ReleaseSprites() {
   for (Sprite* sprite : {&lineSprite_.sprite, &blockSprite_.sprite, &fpsSprite_.sprite, &pictureSprite_.sprite}) {
-    if (sprite->texture) sprite->texture->Release();
+    ledger_.Release(sprite->texture);
     *sprite = Sprite{};
   }
   lineSprite_.built = false;

@@ -1,6 +1,9 @@
-// The overlay as one game device draws it: reads the shared state once per frame (a few numbers compared while
+// The overlay as one game device draws it: reads the shared state once per present (a few numbers compared while
 // nothing changes), turns a changed text or picture into a texture once, and draws the shown elements into the
-// back buffer just before the game presents it, leaving every state of the game's as it was.
+// back buffer of the swap chain the game presents, just before it does, leaving every state of the game's as it was.
+//
+// The elements are placed in the part of the back buffer that is presented: its top left corner is the overlay's
+// (0, 0), and the frame rate sits in its top right corner.
 //
 // Whatever fails here costs the overlay, never the game: an element whose texture cannot be made is left out
 // until it changes, a frame in which the device is lost or in a scene is drawn without the overlay.
@@ -10,39 +13,49 @@
 
 #include <cstdint>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "ingame/common/layout.h"
 #include "ingame/common/overlay_stats.h"
 #include "ingame/common/shared_state.h"
+#include "ingame/d3d8/own_objects.h"
 #include "ingame/d3d8/state_mirror.h"
 
 namespace ingame {
 
-// A steady clock in microseconds.
-double NowMicroseconds();
-
-// The size of the device's back buffer as the device made it (a windowed device may have picked its window's
-// size), and its whole description when asked; 0 x 0 when it cannot be read.
-void BackBufferSize(IDirect3DDevice8* device, UINT& width, UINT& height, D3DSURFACE_DESC* desc = nullptr);
+// A steady clock in microseconds, in whole numbers: a device made without D3DCREATE_FPU_PRESERVE leaves the
+// game's thread computing doubles in single precision, which would read it in ever coarser steps.
+std::uint64_t NowMicroseconds();
 
 class COverlayRenderer {
  public:
   // `mirror` follows the game's states on a device whose states cannot be read back; null on any other device.
-  COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror);
+  // The overlay's objects are counted in `ledger`.
+  COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror, CReferenceLedger& ledger);
   ~COverlayRenderer();
   COverlayRenderer(const COverlayRenderer&) = delete;
   COverlayRenderer& operator=(const COverlayRenderer&) = delete;
 
-  // Called by the game's Present, before the device presents.
-  void OnPresent();
+  // Called by the game's present of `chain`, before the device presents: draws the overlay into its back buffer
+  // 0, in the `source` part of it (null: all of it). `newFrame` when this present begins a frame of the game's
+  // (FrameCounter). Where the chain keeps its back buffers, what is drawn over is saved in `keeper` first; true
+  // when the keeper must restore it once the device has presented.
+  bool DrawInto(const PresentChain& chain, const RECT* source, bool newFrame, CBackBufferKeeper* keeper);
   // Called once the device has presented, with the time the device took.
-  void OnPresented(double presentMicroseconds);
+  void OnPresented(std::uint64_t presentMicroseconds);
   // Whether the benchmarks' counters are kept, and so whether the time of a present is worth taking.
   bool counting() const { return stats_ != nullptr; }
+  // While the game records a state block, the overlay's calls would go into it: nothing is drawn.
+  void SetRecording(bool recording) { recording_ = recording; }
   // Before the device is reset: gives up everything a reset requires to be given up.
   void OnBeforeReset();
   // After a reset, successful or not.
   void OnAfterReset();
+  // Deletes the overlay's state block: before the objects that keep the device alive go.
+  void DeleteStateBlocks() { ledger_.DeleteStateBlock(device_, stateBlock_); }
+  // Forgets everything made on the device without a call to it, once it has ended.
+  void Abandon();
 
  private:
   // A texture of the overlay's, in the device's default pool, with the part of it that holds content.
@@ -58,7 +71,7 @@ class COverlayRenderer {
     D3DFORMAT format = D3DFMT_A8R8G8B8;
   };
 
-  // A text as drawn, its black background included: its texture covers `area` of the screen.
+  // A text as drawn, its black background included: its texture covers `area` of the overlay's screen.
   struct TextSprite {
     Sprite sprite;
     Rect area;
@@ -70,21 +83,22 @@ class COverlayRenderer {
     bool built = false;
   };
 
-  void DrawOverlay();
-  void ReadSharedState(const SharedState& state);
-  void PublishScreen(SharedState& state);
-  bool AnythingShown() const;
-  // A sprite's part that goes onto the screen: `content` of its texture onto `area` of the back buffer.
+  // A sprite's part that goes onto the back buffer: `content` of its texture onto `area`.
   struct Piece {
     const Sprite* sprite = nullptr;
     Rect area;
     Rect content;
   };
 
-  void Draw();
-  void DrawWithPipeline(const Piece* pieces, int count, IDirect3DSurface8* backBuffer);
+  void ReadSharedState(const SharedState& state);
+  void PublishScreen(SharedState& state, const Rect& screen);
+  bool AnythingShown() const;
+  // The pieces to draw, bottom first, onto `screen` of the back buffer; their number.
+  int Pieces(const Rect& screen, Piece (&pieces)[4]);
+  void Draw(const Piece* pieces, int count, IDirect3DSurface8* backBuffer, UINT width, UINT height);
+  void DrawWithPipeline(const Piece* pieces, int count, IDirect3DSurface8* backBuffer, UINT width, UINT height);
   // Sets the states of overlay_states.h, the viewport over the back buffer and the overlay's vertex format.
-  void SetOverlayStates();
+  void SetOverlayStates(UINT width, UINT height);
   bool Copyable(const Sprite& sprite) const;
   bool Copy(const Piece& piece, IDirect3DSurface8* backBuffer);
   void DrawQuad(const Piece& piece);
@@ -94,26 +108,29 @@ class COverlayRenderer {
   void BuildFps();
   void BuildPicture();
   // Draws the lines into `text`, the first one's top left corner at `origin`, within `box` (which a black
-  // background fills) and the screen.
+  // background fills) and the overlay's screen.
   void BuildText(TextSprite& text, const std::vector<std::string_view>& lines, const TextLook& look, const Rect& box,
                  std::int64_t originX, std::int64_t originY);
   // Fills `sprite` with content of the given size; `fill` writes 0xAARRGGBB rows at the locked pitch.
   template <class Fill>
   bool Upload(Sprite& sprite, UINT width, UINT height, bool opaque, Fill fill);
 
-
   void ReleaseSprites();
-  void ReadBackBuffer();
-  Rect ScreenRect() const { return Rect{0, 0, backBufferWidth_, backBufferHeight_}; }
+  // Makes the texts again for a screen of another size.
+  void SetCanvas(const Rect& screen);
 
   IDirect3DDevice8* device_;
   const CStateMirror* mirror_;
+  CReferenceLedger& ledger_;
   D3DCAPS8 caps_{};
   bool usable_ = false;  // the device can draw the overlay at all
-  UINT backBufferWidth_ = 0;
-  UINT backBufferHeight_ = 0;
-  // The format opaque sprites are kept in so that they can be copied into the back buffer; D3DFMT_UNKNOWN when
-  // the back buffer takes no such copies (16-bit, multisampled, or with an alpha channel of the game's).
+  bool recording_ = false;
+  // The size of the largest screen presented lately: texts are made for it, and cut to it.
+  std::int64_t canvasWidth_ = 0;
+  std::int64_t canvasHeight_ = 0;
+  // The format opaque sprites are kept in so that they can be copied into the back buffer: the format of the
+  // back buffer drawn last when it takes such copies (32-bit without alpha, not multisampled); D3DFMT_UNKNOWN when
+  // it takes none.
   D3DFORMAT copyFormat_ = D3DFMT_UNKNOWN;
 
   // The state block of the overlay's states, for saving and restoring the game's values on a device that can.
@@ -135,7 +152,7 @@ class COverlayRenderer {
 
   TextSprite lineSprite_;
   TextSprite blockSprite_;
-  TextSprite fpsSprite_;
+  TextSprite fpsSprite_;  // placed in each screen's top right corner, not at `area`
   PictureSprite pictureSprite_;
 
   FpsMeter fpsMeter_;

@@ -66,6 +66,10 @@ class CStateMirror {
   void CaptureStateBlock(DWORD token);
   void DeleteStateBlock(DWORD token);
 
+  // What the game has bound to texture stage 0 and stream 0, which the overlay binds its own to.
+  IDirect3DBaseTexture8* BoundTexture0() const { return current_.texture0; }
+  IDirect3DVertexBuffer8* BoundStream0() const { return current_.stream0; }
+
   // Sets every followed state on the device to the game's value.
   void Restore(IDirect3DDevice8* device) const;
 

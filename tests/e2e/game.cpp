@@ -148,12 +148,21 @@ bool Game::WaitForFrames(std::uint32_t count, DWORD timeoutMs) const {
          report()->frames.load() >= target;
 }
 
-Frame Game::Capture(DWORD timeoutMs) const {
+Frame Game::Capture(DWORD timeoutMs, unsigned window) const {
   Frame frame;
   // The second present from now began after this call did: whatever the test changed before is in it.
   if (!WaitForFrames(2, timeoutMs)) return frame;
+  if (!onTop_) {
+    // The frames are read off the screen: nothing may cover the game's windows.
+    for (HWND w : TopLevelWindowsOf(process_.dwProcessId)) {
+      if (IsWindowVisible(w)) SetWindowPos(w, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    }
+    onTop_ = true;
+    if (!WaitForFrames(2, timeoutMs)) return frame;
+  }
   auto* report = const_cast<testgame::Report*>(report_);
   const std::uint32_t request = report->captureDone.load() + 1;
+  report->captureWindow.store(window);
   report->captureRequest.store(request);
   if (!WaitUntil([&] { return report->captureDone.load() == request || !Running(); }, timeoutMs) ||
       report->captureDone.load() != request) {
@@ -165,11 +174,11 @@ Frame Game::Capture(DWORD timeoutMs) const {
   return frame;
 }
 
-Frame Game::WaitForFrame(const std::function<bool(const Frame&)>& done, DWORD timeoutMs) const {
+Frame Game::WaitForFrame(const std::function<bool(const Frame&)>& done, DWORD timeoutMs, unsigned window) const {
   Frame frame;
   WaitUntil(
       [&] {
-        frame = Capture(timeoutMs);
+        frame = Capture(timeoutMs, window);
         return !frame.valid() || done(frame);
       },
       timeoutMs);

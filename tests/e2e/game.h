@@ -68,10 +68,12 @@ class Game {
   const testgame::Report* report() const;
   // Waits until the test game has presented `count` frames more than now; false when it does not in time.
   bool WaitForFrames(std::uint32_t count, DWORD timeoutMs = 10000) const;
-  // The next frame the test game presents; invalid when none comes in time.
-  Frame Capture(DWORD timeoutMs = 10000) const;
+  // The next frame the test game presents, as the screen shows it in its window (`window` 0) or in the window of
+  // its additional swap chain `window`; invalid when none comes in time.
+  Frame Capture(DWORD timeoutMs = 10000, unsigned window = 0) const;
   // Captures until `done` holds or the time is up; the last capture.
-  Frame WaitForFrame(const std::function<bool(const Frame&)>& done, DWORD timeoutMs = 10000) const;
+  Frame WaitForFrame(const std::function<bool(const Frame&)>& done, DWORD timeoutMs = 10000,
+                     unsigned window = 0) const;
   // Why the test game stopped, if it did ("" while it runs).
   std::string Failure() const;
 
@@ -81,6 +83,8 @@ class Game {
   // Opened on first use, by const accessors too.
   mutable HANDLE reportSection_ = nullptr;
   mutable const testgame::Report* report_ = nullptr;
+  // Whether the game's windows have been put on top, where captures of the screen see them.
+  mutable bool onTop_ = false;
 };
 
 // The overlay's hvcomms.dll (bin/overlay/) loaded into the test process, called as the dialog calls it. It

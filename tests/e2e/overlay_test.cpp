@@ -424,6 +424,8 @@ TEST(OverlayLifetime, FullScreenDeviceLostAndReset) {
     });
     EXPECT_TRUE(WaitUntil([&] { return game.report()->lostFrames.load() > 0; })) << "the device was not lost";
   }
+  // Back as a player brings it back: restored from the minimized state a full-screen game falls into.
+  ShowWindow(window, SW_RESTORE);
   SetForegroundWindow(window);
   EXPECT_TRUE(WaitUntil([&] { return game.report()->resets.load() > 0; })) << game.Failure();
   EXPECT_TRUE(game.WaitForFrame(shown).valid()) << "not drawn after the reset";

@@ -1,6 +1,7 @@
 // What the test game tells the tests, through a section named after its process id: how many frames it
-// presented, whether the states it set were still set after each frame (so the overlay restored them), and, on
-// request, the pixels of the frame it presented last, read back from its back buffer.
+// presented, whether the states it set were still set after each frame (so the overlay restored them), whether its
+// back buffers were still as it drew them, what it found when it probed the device's objects, and, on request, the
+// pixels of a frame it presented, read off the screen.
 #pragma once
 
 #include <atomic>
@@ -9,7 +10,7 @@
 
 namespace testgame {
 
-// Room for the largest back buffer the tests use, the test screen's full size included.
+// Room for the largest window the tests capture, the test screen's full size included.
 inline constexpr std::uint32_t kMaxCapturePixels = 2048 * 1280;
 
 struct Report {
@@ -19,13 +20,21 @@ struct Report {
   std::atomic<std::uint32_t> lostFrames;       // frames the device was lost for
   std::atomic<std::uint32_t> stateChecks;      // frames after which the game checked its states
   std::atomic<std::uint32_t> stateMismatches;  // states found changed, over all checks
+  std::atomic<std::uint32_t> bufferChecks;     // presents after which the game checked its back buffers
+  std::atomic<std::uint32_t> bufferMismatches; // back buffers found changed, over all checks
   std::atomic<std::int32_t> failure;           // an HRESULT that stopped the game, 0 while it runs
+  std::atomic<std::uint32_t> probed;           // 1 once `probe` is written
   std::uint32_t maxTextureWidth;               // the device's largest texture
   std::uint32_t maxTextureHeight;
-  char firstMismatch[192];                     // which state, what was set, what was read
+  char firstMismatch[192];                     // which state or buffer, what was set, what was read
   char failureWhat[96];                        // the call that failed
-  // The test asks for a capture by making `captureRequest` differ from `captureDone`; the game reads its back
-  // buffer after its next present, fills these, then sets `captureDone` to the request it served.
+  // What the probe of the device's objects found (--probe): lines of "name value", in a fixed order.
+  char probe[4096];
+  // The test asks for a capture by setting `captureWindow` (0: the game's window, 1...: the windows of its
+  // additional swap chains) and making `captureRequest` differ from `captureDone`; the game reads that window's
+  // client area off the screen after its next present, fills these, then sets `captureDone` to the request it
+  // served.
+  std::atomic<std::uint32_t> captureWindow;
   std::atomic<std::uint32_t> captureRequest;
   std::atomic<std::uint32_t> captureDone;
   std::uint32_t captureWidth;

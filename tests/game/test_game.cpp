@@ -2,21 +2,31 @@
 // overlay is not tuned to one game. It clears its back buffer to one colour every frame and presents it, and on
 // request it sets every state the overlay touches (and more) to unusual values, through its own calls or through
 // state blocks, and after each present reads them back to see that they are still what it set. It can run with
-// any of the usual back-buffer formats, on a pure or multithreaded device, full screen (where its device is lost
-// while another window is in front, and reset when it comes back), with an off-screen render target set at
-// present time, reset itself to another size, create its device anew, or never present at all. What it sees
-// goes into its report section (game_report.h), and so does a copy of its last frame when a test asks for one.
+// any of the usual back-buffer formats and swap effects, on a pure or multithreaded device, full screen (where its
+// device is lost while another window is in front, and reset when it comes back), with an off-screen render
+// target set at present time, reset itself to another size, create its device anew, or never present at all. It
+// can also draw its back buffers once and check after every present that they stay as drawn, keep drawing with a
+// texture and a vertex buffer whose references it has released (the device's bindings keep them), present a part
+// of its back buffer, present through additional swap chains, and probe the objects of a device of its own
+// (identities, reference counts, private data) as the documentation describes them. What it sees goes into its
+// report section (game_report.h), and so does a copy of a frame, read off the screen, when a test asks for one.
 //
 //   va_vazu_testgame.exe [--size WxH] [--pos X,Y] [--clear RRGGBB] [--format X8R8G8B8|A8R8G8B8|R5G6B5|X1R5G5B5]
-//                        [--pure] [--multithreaded] [--odd-state] [--state-blocks] [--offscreen]
+//                        [--swap discard|copy|flip] [--back-buffers N] [--draw-once]
+//                        [--pure] [--multithreaded] [--odd-state] [--state-blocks]
+//                        [--offscreen [--offscreen-size WxH] [--viewport X,Y,W,H]] [--bind-released]
+//                        [--source X,Y,W,H] [--chains N] [--probe]
 //                        [--reset-after N --reset-size WxH] [--recreate-after N] [--never-present] [--fullscreen]
 #include <windows.h>
+// Direct3D's interface identifiers, for GetContainer, are defined here.
+#include <initguid.h>
 #include <d3d8.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "tests/game/game_report.h"
 
@@ -29,11 +39,23 @@ struct Options {
   int y = 0;
   D3DCOLOR clear = 0xFF204060;
   D3DFORMAT format = D3DFMT_X8R8G8B8;
+  D3DSWAPEFFECT swap = D3DSWAPEFFECT_DISCARD;
+  UINT backBuffers = 1;
+  bool drawOnce = false;
   bool pure = false;
   bool multithreaded = false;
   bool oddState = false;
   bool stateBlocks = false;
   bool offscreen = false;
+  UINT offscreenWidth = 0;  // 0: the back buffer's size
+  UINT offscreenHeight = 0;
+  bool viewportGiven = false;
+  D3DVIEWPORT8 viewport{};
+  bool bindReleased = false;
+  bool sourceGiven = false;
+  RECT source{};
+  UINT chains = 0;
+  bool probe = false;
   bool neverPresent = false;
   bool fullscreen = false;
   UINT resetAfter = 0;
@@ -51,10 +73,16 @@ bool ParseSize(const char* text, UINT& width, UINT& height) {
   return true;
 }
 
+bool ParseRect(const char* text, unsigned (&values)[4]) {
+  return std::sscanf(text, "%u,%u,%u,%u", &values[0], &values[1], &values[2], &values[3]) == 4 && values[2] > 0 &&
+         values[3] > 0;
+}
+
 bool ParseOptions(int argc, char** argv, Options& options) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     const char* next = i + 1 < argc ? argv[i + 1] : "";
+    unsigned rect[4] = {};
     if (a == "--size" && ParseSize(next, options.width, options.height)) {
       ++i;
     } else if (a == "--pos" && std::sscanf(next, "%d,%d", &options.x, &options.y) == 2) {
@@ -69,6 +97,16 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                        : f == "X1R5G5B5" ? D3DFMT_X1R5G5B5
                                          : D3DFMT_X8R8G8B8;
       ++i;
+    } else if (a == "--swap") {
+      const std::string f = next;
+      options.swap = f == "copy" ? D3DSWAPEFFECT_COPY : f == "flip" ? D3DSWAPEFFECT_FLIP : D3DSWAPEFFECT_DISCARD;
+      ++i;
+    } else if (a == "--back-buffers") {
+      options.backBuffers = static_cast<UINT>(std::strtoul(next, nullptr, 10));
+      if (options.backBuffers < 1 || options.backBuffers > 3) return false;
+      ++i;
+    } else if (a == "--draw-once") {
+      options.drawOnce = true;
     } else if (a == "--pure") {
       options.pure = true;
     } else if (a == "--multithreaded") {
@@ -79,6 +117,25 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.oddState = options.stateBlocks = true;
     } else if (a == "--offscreen") {
       options.offscreen = true;
+    } else if (a == "--offscreen-size" && ParseSize(next, options.offscreenWidth, options.offscreenHeight)) {
+      ++i;
+    } else if (a == "--viewport" && ParseRect(next, rect)) {
+      options.viewportGiven = true;
+      options.viewport = D3DVIEWPORT8{rect[0], rect[1], rect[2], rect[3], 0.0f, 1.0f};
+      ++i;
+    } else if (a == "--bind-released") {
+      options.bindReleased = true;
+    } else if (a == "--source" && ParseRect(next, rect)) {
+      options.sourceGiven = true;
+      options.source = RECT{static_cast<LONG>(rect[0]), static_cast<LONG>(rect[1]), static_cast<LONG>(rect[0] + rect[2]),
+                            static_cast<LONG>(rect[1] + rect[3])};
+      ++i;
+    } else if (a == "--chains") {
+      options.chains = static_cast<UINT>(std::strtoul(next, nullptr, 10));
+      if (options.chains > 2) return false;
+      ++i;
+    } else if (a == "--probe") {
+      options.probe = true;
     } else if (a == "--never-present") {
       options.neverPresent = true;
     } else if (a == "--fullscreen") {
@@ -169,6 +226,49 @@ constexpr UINT kOddBaseVertex = 5;
 // ps.1.1: tex t0; mov r0, t0
 const DWORD kPixelShader[] = {0xFFFF0101, 0x00000042, 0xB00F0000, 0x00000001, 0x800F0000, 0xB0E40000, 0x0000FFFF};
 
+// The colours of the back buffers a game that draws once gives each of them.
+constexpr D3DCOLOR kDrawnOnce[] = {0xFF3080C0, 0xFFC08030, 0xFF30C080};
+
+// A triangle in screen coordinates, for the game's own drawing from a vertex buffer.
+struct ScreenVertex {
+  float x, y, z, rhw;
+  DWORD colour;
+};
+constexpr DWORD kScreenVertexFormat = D3DFVF_XYZRHW | D3DFVF_DIFFUSE;
+
+// A COM object that only counts its references: attached to a resource as private data, it shows when the
+// resource lets go of it.
+class CCounted final : public IUnknown {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    *out = IsEqualGUID(riid, IID_IUnknown) ? this : nullptr;
+    if (!*out) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++references_; }
+  ULONG STDMETHODCALLTYPE Release() override { return --references_; }
+  ULONG references() const { return references_; }
+
+ private:
+  ULONG references_ = 1;
+};
+
+// {5B3C7A7E-2F1D-4C6E-9A0B-7C8D9E0F1A2B}
+const GUID kProbeData = {0x5b3c7a7e, 0x2f1d, 0x4c6e, {0x9a, 0x0b, 0x7c, 0x8d, 0x9e, 0x0f, 0x1a, 0x2b}};
+
+ULONG CountOf(IUnknown* object) {
+  object->AddRef();
+  return object->Release();
+}
+
+template <class Interface>
+void ReleaseAndClear(Interface*& object) {
+  if (object) object->Release();
+  object = nullptr;
+}
+
 class CGame {
  public:
   explicit CGame(const Options& options) : options_(options) {}
@@ -185,6 +285,7 @@ class CGame {
  private:
   static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   static DWORD WINAPI RenderThread(void* self);
+  HWND MakeWindow(const char* title, int x, int y, UINT width, UINT height);
   bool CreateDevice();
   bool CreateResources();
   void ReleaseDefaultResources();
@@ -192,25 +293,35 @@ class CGame {
   void Fail(const char* what, HRESULT result);
   void RenderLoop();
   void Frame();
+  void ClearChains();
   void ResetTo(UINT width, UINT height);
   void SetOddStates(bool odd);
   void CheckOddStates();
+  void CheckReleasedBindings();
+  void CheckBackBuffers();
   void Mismatch(const char* what, DWORD set, DWORD read);
   void Capture();
+  void Probe();
 
   Options options_;
+  HINSTANCE instance_ = nullptr;
   HWND window_ = nullptr;
+  std::vector<HWND> chainWindows_;
   HANDLE section_ = nullptr;
   testgame::Report* report_ = nullptr;
   IDirect3D8* direct3d_ = nullptr;
   IDirect3DDevice8* device_ = nullptr;
   D3DPRESENT_PARAMETERS parameters_{};
+  std::vector<IDirect3DSwapChain8*> chains_;
   IDirect3DTexture8* textures_[2] = {};
   IDirect3DVertexBuffer8* vertices_ = nullptr;
   IDirect3DIndexBuffer8* indices_ = nullptr;
   IDirect3DTexture8* offscreen_ = nullptr;
   IDirect3DSurface8* offscreenSurface_ = nullptr;
   IDirect3DSurface8* offscreenDepth_ = nullptr;
+  // Bound, and released by the game: only the device's bindings keep them (--bind-released).
+  IDirect3DBaseTexture8* releasedTexture_ = nullptr;
+  IDirect3DVertexBuffer8* releasedVertices_ = nullptr;
   DWORD pixelShader_ = 0;
   DWORD recordedBlock_ = 0;
   DWORD createdBlock_ = 0;
@@ -219,7 +330,18 @@ class CGame {
   volatile bool quit_ = false;
 };
 
+HWND CGame::MakeWindow(const char* title, int x, int y, UINT width, UINT height) {
+  const DWORD style = options_.fullscreen ? WS_POPUP : WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
+  RECT outer{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
+  AdjustWindowRect(&outer, style, FALSE);
+  HWND window = CreateWindowA("VaVazuTestGame", title, style | WS_VISIBLE, x, y, outer.right - outer.left,
+                              outer.bottom - outer.top, nullptr, nullptr, instance_, this);
+  if (window) SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  return window;
+}
+
 bool CGame::Start(HINSTANCE instance) {
+  instance_ = instance;
   const std::string name = testgame::ReportName(GetCurrentProcessId());
   section_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(testgame::Report),
                                 name.c_str());
@@ -233,13 +355,17 @@ bool CGame::Start(HINSTANCE instance) {
   windowClass.hCursor = LoadCursorA(nullptr, reinterpret_cast<LPCSTR>(IDC_ARROW));
   windowClass.lpszClassName = "VaVazuTestGame";
   RegisterClassA(&windowClass);
-  const DWORD style = options_.fullscreen ? WS_POPUP : WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX;
-  RECT outer{0, 0, static_cast<LONG>(options_.width), static_cast<LONG>(options_.height)};
-  AdjustWindowRect(&outer, style, FALSE);
-  window_ = CreateWindowA("VaVazuTestGame", "va_vazu test game", style | WS_VISIBLE, options_.x, options_.y,
-                          outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, instance, this);
+  // Presenting a part of the back buffer, the window shows that part at its own size.
+  const UINT clientWidth = options_.sourceGiven ? options_.source.right - options_.source.left : options_.width;
+  const UINT clientHeight = options_.sourceGiven ? options_.source.bottom - options_.source.top : options_.height;
+  window_ = MakeWindow("va_vazu test game", options_.x, options_.y, clientWidth, clientHeight);
   if (!window_) return false;
-  SetWindowLongPtrA(window_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  for (UINT i = 0; i < options_.chains; ++i) {
+    const int x = options_.x + static_cast<int>((i + 1) * (clientWidth + 24));
+    HWND chainWindow = MakeWindow("va_vazu test game chain", x, options_.y, options_.width, options_.height);
+    if (!chainWindow) return false;
+    chainWindows_.push_back(chainWindow);
+  }
   direct3d_ = Direct3DCreate8(D3D_SDK_VERSION);
   if (!direct3d_) {
     Fail("Direct3DCreate8", E_FAIL);
@@ -250,8 +376,8 @@ bool CGame::Start(HINSTANCE instance) {
 
 LRESULT CALLBACK CGame::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   auto* game = reinterpret_cast<CGame*>(GetWindowLongPtrA(window, GWLP_USERDATA));
-  if (message == WM_DESTROY) {
-    if (game) game->quit_ = true;
+  if (message == WM_DESTROY && game && window == game->window_) {
+    game->quit_ = true;
     PostQuitMessage(0);
     return 0;
   }
@@ -277,13 +403,13 @@ bool CGame::CreateDevice() {
     parameters_.BackBufferHeight = options_.height = mode.Height;
     parameters_.BackBufferFormat = mode.Format;
   }
-  parameters_.BackBufferCount = 1;
-  // Copy keeps the back buffer as presented, so the game can read back what the overlay drew into it.
-  parameters_.SwapEffect = D3DSWAPEFFECT_COPY;
+  parameters_.BackBufferCount = options_.backBuffers;
+  parameters_.SwapEffect = options_.swap;
   parameters_.hDeviceWindow = window_;
   parameters_.Windowed = options_.fullscreen ? FALSE : TRUE;
   parameters_.EnableAutoDepthStencil = TRUE;
   parameters_.AutoDepthStencilFormat = D3DFMT_D24S8;
+  // Lockable, so that the game can read back what it drew.
   parameters_.Flags = D3DPRESENTFLAG_LOCKABLE_BACKBUFFER;
   parameters_.FullScreen_PresentationInterval = D3DPRESENT_INTERVAL_DEFAULT;
   DWORD flags = D3DCREATE_HARDWARE_VERTEXPROCESSING;
@@ -319,17 +445,54 @@ bool CGame::CreateResources() {
   }
   if (FAILED(device_->CreatePixelShader(kPixelShader, &pixelShader_))) pixelShader_ = 0;
   if (options_.offscreen) {
-    if (FAILED(device_->CreateTexture(parameters_.BackBufferWidth, parameters_.BackBufferHeight, 1,
-                                      D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT, &offscreen_)) ||
+    const UINT width = options_.offscreenWidth ? options_.offscreenWidth : parameters_.BackBufferWidth;
+    const UINT height = options_.offscreenHeight ? options_.offscreenHeight : parameters_.BackBufferHeight;
+    if (FAILED(device_->CreateTexture(width, height, 1, D3DUSAGE_RENDERTARGET, D3DFMT_X8R8G8B8, D3DPOOL_DEFAULT,
+                                      &offscreen_)) ||
         FAILED(offscreen_->GetSurfaceLevel(0, &offscreenSurface_)) ||
-        FAILED(device_->CreateDepthStencilSurface(parameters_.BackBufferWidth, parameters_.BackBufferHeight,
-                                                  D3DFMT_D24S8, D3DMULTISAMPLE_NONE, &offscreenDepth_))) {
+        FAILED(device_->CreateDepthStencilSurface(width, height, D3DFMT_D24S8, D3DMULTISAMPLE_NONE, &offscreenDepth_))) {
       Fail("off-screen render target", E_FAIL);
       return false;
     }
   }
-  viewport_ = D3DVIEWPORT8{parameters_.BackBufferWidth / 8, parameters_.BackBufferHeight / 6,
-                           parameters_.BackBufferWidth / 2, parameters_.BackBufferHeight / 2, 0.25f, 0.75f};
+  for (HWND chainWindow : chainWindows_) {
+    D3DPRESENT_PARAMETERS parameters = parameters_;
+    parameters.hDeviceWindow = chainWindow;
+    parameters.EnableAutoDepthStencil = FALSE;
+    IDirect3DSwapChain8* chain = nullptr;
+    if (FAILED(device_->CreateAdditionalSwapChain(&parameters, &chain))) {
+      Fail("CreateAdditionalSwapChain", E_FAIL);
+      return false;
+    }
+    chains_.push_back(chain);
+  }
+  if (options_.bindReleased && !releasedTexture_) {
+    // A texture and a triangle bound for good, with no reference of the game's left.
+    IDirect3DTexture8* texture = nullptr;
+    IDirect3DVertexBuffer8* vertices = nullptr;
+    void* data = nullptr;
+    if (FAILED(device_->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture)) ||
+        FAILED(device_->CreateVertexBuffer(3 * sizeof(ScreenVertex), 0, kScreenVertexFormat, D3DPOOL_MANAGED,
+                                           &vertices)) ||
+        FAILED(vertices->Lock(0, 0, reinterpret_cast<BYTE**>(&data), 0))) {
+      Fail("bound resources", E_FAIL);
+      return false;
+    }
+    const ScreenVertex triangle[3] = {{250, 200, 0.5f, 1, 0xFF00FF00}, {300, 200, 0.5f, 1, 0xFF00FF00},
+                                      {250, 230, 0.5f, 1, 0xFF00FF00}};
+    std::memcpy(data, triangle, sizeof triangle);
+    vertices->Unlock();
+    device_->SetTexture(0, texture);
+    device_->SetStreamSource(0, vertices, sizeof(ScreenVertex));
+    releasedTexture_ = texture;
+    releasedVertices_ = vertices;
+    texture->Release();
+    vertices->Release();
+  }
+  viewport_ = options_.viewportGiven
+                  ? options_.viewport
+                  : D3DVIEWPORT8{parameters_.BackBufferWidth / 8, parameters_.BackBufferHeight / 6,
+                                 parameters_.BackBufferWidth / 2, parameters_.BackBufferHeight / 2, 0.25f, 0.75f};
   if (options_.stateBlocks) {
     // One block recorded, one created from the device's states: the game applies them in turn.
     device_->BeginStateBlock();
@@ -342,11 +505,11 @@ bool CGame::CreateResources() {
 }
 
 void CGame::ReleaseDefaultResources() {
-  for (IUnknown** object : {reinterpret_cast<IUnknown**>(&offscreenSurface_), reinterpret_cast<IUnknown**>(&offscreen_),
-                            reinterpret_cast<IUnknown**>(&offscreenDepth_)}) {
-    if (*object) (*object)->Release();
-    *object = nullptr;
-  }
+  ReleaseAndClear(offscreenSurface_);
+  ReleaseAndClear(offscreen_);
+  ReleaseAndClear(offscreenDepth_);
+  for (IDirect3DSwapChain8*& chain : chains_) ReleaseAndClear(chain);
+  chains_.clear();
 }
 
 void CGame::ReleaseDevice() {
@@ -357,21 +520,17 @@ void CGame::ReleaseDevice() {
   device_->SetTexture(1, nullptr);
   device_->SetStreamSource(0, nullptr, 0);
   device_->SetIndices(nullptr, 0);
+  releasedTexture_ = nullptr;
+  releasedVertices_ = nullptr;
   if (recordedBlock_) device_->DeleteStateBlock(recordedBlock_);
   if (createdBlock_) device_->DeleteStateBlock(createdBlock_);
   recordedBlock_ = createdBlock_ = 0;
   if (pixelShader_) device_->DeletePixelShader(pixelShader_);
   pixelShader_ = 0;
-  for (IDirect3DTexture8*& texture : textures_) {
-    if (texture) texture->Release();
-    texture = nullptr;
-  }
-  if (vertices_) vertices_->Release();
-  if (indices_) indices_->Release();
-  vertices_ = nullptr;
-  indices_ = nullptr;
-  device_->Release();
-  device_ = nullptr;
+  for (IDirect3DTexture8*& texture : textures_) ReleaseAndClear(texture);
+  ReleaseAndClear(vertices_);
+  ReleaseAndClear(indices_);
+  ReleaseAndClear(device_);
 }
 
 void CGame::SetOddStates(bool odd) {
@@ -431,7 +590,10 @@ void CGame::CheckOddStates() {
   if (indices) indices->Release();
   D3DVIEWPORT8 viewport{};
   device_->GetViewport(&viewport);
-  if (std::memcmp(&viewport, &viewport_, sizeof viewport) != 0) Mismatch("viewport", viewport_.X, viewport.X);
+  if (std::memcmp(&viewport, &viewport_, sizeof viewport) != 0) {
+    Mismatch(viewport.X != viewport_.X ? "viewport X" : "viewport size", viewport_.X != viewport.X ? viewport_.X : viewport_.Width,
+             viewport.X != viewport_.X ? viewport.X : viewport.Width);
+  }
   for (D3DTRANSFORMSTATETYPE t : {D3DTS_WORLD, D3DTS_VIEW, D3DTS_PROJECTION, D3DTS_TEXTURE0}) {
     D3DMATRIX matrix{};
     device_->GetTransform(t, &matrix);
@@ -450,40 +612,269 @@ void CGame::CheckOddStates() {
   report_->stateChecks.fetch_add(1);
 }
 
-// Copies the back buffer, as presented, into the report as 0x00RRGGBB.
-void CGame::Capture() {
-  const std::uint32_t request = report_->captureRequest.load();
-  if (request == report_->captureDone.load()) return;
-  IDirect3DSurface8* backBuffer = nullptr;
-  if (FAILED(device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer))) return;
-  D3DSURFACE_DESC desc{};
-  D3DLOCKED_RECT locked{};
-  if (SUCCEEDED(backBuffer->GetDesc(&desc)) && desc.Width * desc.Height <= testgame::kMaxCapturePixels &&
-      SUCCEEDED(backBuffer->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
-    for (UINT y = 0; y < desc.Height; ++y) {
-      const auto* row = static_cast<const unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y) * locked.Pitch;
-      for (UINT x = 0; x < desc.Width; ++x) {
-        std::uint32_t rgb = 0;
-        if (desc.Format == D3DFMT_R5G6B5 || desc.Format == D3DFMT_X1R5G5B5) {
-          const unsigned p = row[x * 2] | (row[x * 2 + 1] << 8);
-          const bool r565 = desc.Format == D3DFMT_R5G6B5;
-          const unsigned r = r565 ? (p >> 11) & 31 : (p >> 10) & 31;
-          const unsigned g = r565 ? ((p >> 5) & 63) * 255 / 63 : ((p >> 5) & 31) * 255 / 31;
-          const unsigned b = p & 31;
-          rgb = ((r * 255 / 31) << 16) | (g << 8) | (b * 255 / 31);
-        } else {
-          std::memcpy(&rgb, row + x * 4, 4);
-          rgb &= 0xFFFFFF;
+// The texture and the vertex buffer the game released are still bound, and still the same objects.
+void CGame::CheckReleasedBindings() {
+  IDirect3DBaseTexture8* texture = nullptr;
+  IDirect3DVertexBuffer8* stream = nullptr;
+  UINT stride = 0;
+  device_->GetTexture(0, &texture);
+  device_->GetStreamSource(0, &stream, &stride);
+  if (texture != releasedTexture_) Mismatch("released texture 0", 1, 0);
+  if (stream != releasedVertices_ || stride != sizeof(ScreenVertex)) Mismatch("released stream 0", 1, 0);
+  ReleaseAndClear(texture);
+  ReleaseAndClear(stream);
+  report_->stateChecks.fetch_add(1);
+}
+
+// Each back buffer holds one of the colours the game drew, all of it, and together they hold each colour once:
+// a flip may have moved them from one buffer to another, but nothing else changed them.
+void CGame::CheckBackBuffers() {
+  bool found[3] = {};
+  for (UINT index = 0; index < options_.backBuffers; ++index) {
+    IDirect3DSurface8* backBuffer = nullptr;
+    D3DLOCKED_RECT locked{};
+    if (FAILED(device_->GetBackBuffer(index, D3DBACKBUFFER_TYPE_MONO, &backBuffer)) ||
+        FAILED(backBuffer->LockRect(&locked, nullptr, D3DLOCK_READONLY))) {
+      ReleaseAndClear(backBuffer);
+      Fail("reading a back buffer", E_FAIL);
+      return;
+    }
+    const auto first = *static_cast<const std::uint32_t*>(locked.pBits) & 0xFFFFFFu;
+    int colour = -1;
+    for (UINT c = 0; c < options_.backBuffers; ++c) colour = (kDrawnOnce[c] & 0xFFFFFFu) == first ? static_cast<int>(c) : colour;
+    std::uint32_t odd = colour < 0 ? first : 0;
+    for (UINT y = 0; y < options_.height && colour >= 0 && odd == 0; ++y) {
+      const auto* row = reinterpret_cast<const std::uint32_t*>(static_cast<const unsigned char*>(locked.pBits) +
+                                                               static_cast<std::ptrdiff_t>(y) * locked.Pitch);
+      for (UINT x = 0; x < options_.width; ++x) {
+        if ((row[x] & 0xFFFFFFu) != (kDrawnOnce[colour] & 0xFFFFFFu)) {
+          odd = row[x] & 0xFFFFFFu;
+          break;
         }
-        report_->pixels[y * desc.Width + x] = rgb;
       }
     }
     backBuffer->UnlockRect();
-    report_->captureWidth = desc.Width;
-    report_->captureHeight = desc.Height;
-    report_->captureDone.store(request);
+    backBuffer->Release();
+    if (colour >= 0) found[colour] = true;
+    if (odd != 0 || colour < 0) {
+      if (report_->bufferMismatches.fetch_add(1) == 0) {
+        std::snprintf(report_->firstMismatch, sizeof report_->firstMismatch,
+                      "back buffer %u after present %u: found 0x%06lX", index, frame_, static_cast<unsigned long>(odd));
+      }
+    }
   }
-  backBuffer->Release();
+  for (UINT c = 0; c < options_.backBuffers; ++c) {
+    if (!found[c] && report_->bufferMismatches.fetch_add(1) == 0) {
+      std::snprintf(report_->firstMismatch, sizeof report_->firstMismatch, "colour %u gone after present %u", c,
+                    frame_);
+    }
+  }
+  report_->bufferChecks.fetch_add(1);
+}
+
+// Copies the client area of the window asked for, as the screen shows it after the present (the frame the device
+// presented, the overlay included), into the report as 0x00RRGGBB.
+void CGame::Capture() {
+  const std::uint32_t request = report_->captureRequest.load();
+  if (request == report_->captureDone.load()) return;
+  const std::uint32_t index = report_->captureWindow.load();
+  HWND window = index == 0 ? window_ : index <= chainWindows_.size() ? chainWindows_[index - 1] : nullptr;
+  RECT client{};
+  POINT origin{0, 0};
+  if (!window || !GetClientRect(window, &client) || !ClientToScreen(window, &origin)) return;
+  const int width = client.right;
+  const int height = client.bottom;
+  if (width <= 0 || height <= 0 || static_cast<std::uint32_t>(width * height) > testgame::kMaxCapturePixels) return;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  BITMAPINFO info{};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  void* bits = nullptr;
+  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  if (bitmap) {
+    HGDIOBJ before = SelectObject(memory, bitmap);
+    if (BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY)) {
+      const auto* pixels = static_cast<const std::uint32_t*>(bits);
+      for (int i = 0; i < width * height; ++i) report_->pixels[i] = pixels[i] & 0xFFFFFFu;
+      report_->captureWidth = static_cast<std::uint32_t>(width);
+      report_->captureHeight = static_cast<std::uint32_t>(height);
+      report_->captureDone.store(request);
+    }
+    SelectObject(memory, before);
+    DeleteObject(bitmap);
+  }
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+}
+
+// Probes a device of its own the way the documentation describes its objects, after a few presents (so that an
+// overlay has made its own objects on it): which device each kind of object names, which container a surface or a
+// volume names, the reference counts the device and the objects report, what a resource does with an object
+// attached as private data, and a device released before its last resource and reached through it. Every value is
+// written down; the tests compare them with the system's Direct3D 8 alone.
+void CGame::Probe() {
+  std::string out;
+  const auto put = [&out](const char* name, unsigned long value) {
+    out += name;
+    out += ' ';
+    out += std::to_string(value);
+    out += '\n';
+  };
+  HWND window = MakeWindow("va_vazu test game probe", options_.x, options_.y + 300, 128, 96);
+  HWND chainWindow = MakeWindow("va_vazu test game probe chain", options_.x + 160, options_.y + 300, 128, 96);
+  D3DPRESENT_PARAMETERS parameters{};
+  parameters.BackBufferWidth = 128;
+  parameters.BackBufferHeight = 96;
+  parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
+  parameters.BackBufferCount = 1;
+  parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  parameters.hDeviceWindow = window;
+  parameters.Windowed = TRUE;
+  parameters.EnableAutoDepthStencil = TRUE;
+  parameters.AutoDepthStencilFormat = D3DFMT_D24S8;
+  IDirect3DDevice8* device = nullptr;
+  if (!window || !chainWindow ||
+      FAILED(direct3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window, D3DCREATE_HARDWARE_VERTEXPROCESSING,
+                                     &parameters, &device))) {
+    Fail("probe device", E_FAIL);
+    return;
+  }
+  for (int i = 0; i < 5; ++i) {
+    device->Clear(0, nullptr, D3DCLEAR_TARGET, options_.clear, 1.0f, 0);
+    device->Present(nullptr, nullptr, nullptr, nullptr);
+  }
+  put("device", CountOf(device));
+
+  IDirect3DTexture8* texture = nullptr;
+  IDirect3DCubeTexture8* cube = nullptr;
+  IDirect3DVolumeTexture8* volumeTexture = nullptr;
+  IDirect3DVertexBuffer8* vertices = nullptr;
+  IDirect3DIndexBuffer8* indices = nullptr;
+  IDirect3DSurface8* target = nullptr;
+  IDirect3DSurface8* depth = nullptr;
+  IDirect3DSurface8* image = nullptr;
+  IDirect3DSwapChain8* chain = nullptr;
+  D3DPRESENT_PARAMETERS chainParameters = parameters;
+  chainParameters.hDeviceWindow = chainWindow;
+  chainParameters.EnableAutoDepthStencil = FALSE;
+  put("create.texture", device->CreateTexture(16, 16, 2, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture));
+  put("create.cube", device->CreateCubeTexture(16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &cube));
+  put("create.volume", device->CreateVolumeTexture(8, 8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &volumeTexture));
+  put("create.vertices", device->CreateVertexBuffer(64, 0, 0, D3DPOOL_MANAGED, &vertices));
+  put("create.indices", device->CreateIndexBuffer(64, 0, D3DFMT_INDEX16, D3DPOOL_MANAGED, &indices));
+  put("create.target", device->CreateRenderTarget(16, 16, D3DFMT_X8R8G8B8, D3DMULTISAMPLE_NONE, FALSE, &target));
+  put("create.depth", device->CreateDepthStencilSurface(16, 16, D3DFMT_D24S8, D3DMULTISAMPLE_NONE, &depth));
+  put("create.image", device->CreateImageSurface(16, 16, D3DFMT_A8R8G8B8, &image));
+  put("create.chain", device->CreateAdditionalSwapChain(&chainParameters, &chain));
+  if (!texture || !cube || !volumeTexture || !vertices || !indices || !target || !depth || !image || !chain) {
+    report_->probe[0] = '\0';
+    std::snprintf(report_->probe, sizeof report_->probe, "%s", out.c_str());
+    Fail("probe objects", E_FAIL);
+    return;
+  }
+  IDirect3DSurface8* level = nullptr;
+  IDirect3DSurface8* face = nullptr;
+  IDirect3DVolume8* volume = nullptr;
+  IDirect3DSurface8* backBuffer = nullptr;
+  IDirect3DSurface8* chainBuffer = nullptr;
+  texture->GetSurfaceLevel(0, &level);
+  cube->GetCubeMapSurface(D3DCUBEMAP_FACE_POSITIVE_X, 0, &face);
+  volumeTexture->GetVolumeLevel(0, &volume);
+  device->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer);
+  chain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &chainBuffer);
+  put("device.with.resources", CountOf(device));
+  put("texture", CountOf(texture));
+  put("level", CountOf(level));
+  put("back.buffer", CountOf(backBuffer));
+
+  // Every object names the device that made it, and a reference taken through it is one of the device's.
+  struct Named {
+    const char* name;
+    HRESULT result;
+    IDirect3DDevice8* device;
+  };
+  const auto deviceOf = [](auto* object) {
+    IDirect3DDevice8* named = nullptr;
+    const HRESULT result = object ? object->GetDevice(&named) : E_POINTER;
+    return std::make_pair(result, named);
+  };
+  const std::pair<const char*, std::pair<HRESULT, IDirect3DDevice8*>> named[] = {
+      {"texture", deviceOf(texture)}, {"level", deviceOf(level)},      {"cube", deviceOf(cube)},
+      {"face", deviceOf(face)},       {"volume.texture", deviceOf(volumeTexture)},
+      {"volume", deviceOf(volume)},   {"vertices", deviceOf(vertices)}, {"indices", deviceOf(indices)},
+      {"target", deviceOf(target)},   {"depth", deviceOf(depth)},      {"image", deviceOf(image)},
+      {"back.buffer", deviceOf(backBuffer)}, {"chain.buffer", deviceOf(chainBuffer)}};
+  for (const auto& [name, found] : named) {
+    put((std::string("getdevice.same.") + name).c_str(), SUCCEEDED(found.first) && found.second == device);
+    put((std::string("getdevice.count.") + name).c_str(), found.second ? found.second->Release() : 0);
+  }
+
+  // A surface or a volume names its container: a texture's level its texture, a back buffer the device.
+  const auto containerOf = [](auto* object, REFIID riid, void* expected) {
+    void* container = nullptr;
+    const HRESULT result = object->GetContainer(riid, &container);
+    const bool same = SUCCEEDED(result) && container == expected;
+    if (SUCCEEDED(result) && container) static_cast<IUnknown*>(container)->Release();
+    return static_cast<unsigned long>(same);
+  };
+  put("container.level", containerOf(level, IID_IDirect3DTexture8, texture));
+  put("container.face", containerOf(face, IID_IDirect3DCubeTexture8, cube));
+  put("container.volume", containerOf(volume, IID_IDirect3DVolumeTexture8, volumeTexture));
+  put("container.back.buffer", containerOf(backBuffer, IID_IDirect3DDevice8, device));
+  put("container.chain.buffer", containerOf(chainBuffer, IID_IDirect3DDevice8, device));
+
+  // An object attached as private data is held by the resource until the resource ends.
+  CCounted attached;
+  IUnknown* attachedPointer = &attached;
+  put("private.set", texture->SetPrivateData(kProbeData, attachedPointer, sizeof attachedPointer, D3DSPD_IUNKNOWN));
+  put("private.held", attached.references());
+  IDirect3DTexture8* kept = nullptr;
+  put("create.kept", device->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &kept));
+  CCounted attachedToKept;
+  IUnknown* attachedToKeptPointer = &attachedToKept;
+  if (kept) kept->SetPrivateData(kProbeData, attachedToKeptPointer, sizeof attachedToKeptPointer, D3DSPD_IUNKNOWN);
+
+  put("release.level", level->Release());
+  put("release.face", face->Release());
+  put("release.volume", volume->Release());
+  put("release.back.buffer", backBuffer->Release());
+  put("release.chain.buffer", chainBuffer->Release());
+  put("release.texture", texture->Release());
+  put("private.after.release", attached.references());
+  put("release.cube", cube->Release());
+  put("release.volume.texture", volumeTexture->Release());
+  put("release.vertices", vertices->Release());
+  put("release.indices", indices->Release());
+  put("release.target", target->Release());
+  put("release.depth", depth->Release());
+  put("release.image", image->Release());
+  put("release.chain", chain->Release());
+  put("device.with.one.resource", CountOf(device));
+
+  // The device released while a resource still holds it, then reached through the resource.
+  const ULONG direct3dBefore = CountOf(direct3d_);
+  put("release.device", device->Release());
+  IDirect3DDevice8* reached = nullptr;
+  put("reached.result", kept ? kept->GetDevice(&reached) : E_POINTER);
+  put("reached.same", reached == device);
+  D3DCAPS8 caps{};
+  put("reached.caps", reached ? reached->GetDeviceCaps(&caps) : E_POINTER);
+  put("reached.release", reached ? reached->Release() : 0);
+  put("direct3d.with.device", direct3dBefore);
+  put("release.kept", kept ? kept->Release() : 0);
+  put("private.kept.after.release", attachedToKept.references());
+  // The device ended with its last resource, and let go of the Direct3D object.
+  put("direct3d.after.device", CountOf(direct3d_));
+
+  DestroyWindow(chainWindow);
+  DestroyWindow(window);
+  std::snprintf(report_->probe, sizeof report_->probe, "%s", out.c_str());
+  report_->probed.store(1);
 }
 
 void CGame::ResetTo(UINT width, UINT height) {
@@ -503,7 +894,31 @@ void CGame::ResetTo(UINT width, UINT height) {
   report_->resets.fetch_add(1);
   options_.width = width;
   options_.height = height;
-  if (options_.offscreen) CreateResources();
+  // A reset unbinds everything: the released bindings went with it.
+  releasedTexture_ = nullptr;
+  releasedVertices_ = nullptr;
+  options_.bindReleased = false;
+  if (options_.offscreen || !chainWindows_.empty()) CreateResources();
+}
+
+// The back buffers of the additional swap chains, each cleared to the game's colour.
+void CGame::ClearChains() {
+  if (chains_.empty()) return;
+  IDirect3DSurface8* backBuffer = nullptr;
+  IDirect3DSurface8* depth = nullptr;
+  device_->GetRenderTarget(&backBuffer);
+  device_->GetDepthStencilSurface(&depth);
+  for (IDirect3DSwapChain8* chain : chains_) {
+    IDirect3DSurface8* chainBuffer = nullptr;
+    if (SUCCEEDED(chain->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &chainBuffer)) &&
+        SUCCEEDED(device_->SetRenderTarget(chainBuffer, nullptr))) {
+      device_->Clear(0, nullptr, D3DCLEAR_TARGET, options_.clear, 1.0f, 0);
+    }
+    ReleaseAndClear(chainBuffer);
+  }
+  device_->SetRenderTarget(backBuffer, depth);
+  ReleaseAndClear(backBuffer);
+  ReleaseAndClear(depth);
 }
 
 void CGame::Frame() {
@@ -529,12 +944,22 @@ void CGame::Frame() {
   }
   ++frame_;
 
-  SetOddStates(false);
-  const D3DVIEWPORT8 full{0, 0, parameters_.BackBufferWidth, parameters_.BackBufferHeight, 0.0f, 1.0f};
-  device_->SetViewport(&full);
-  if (SUCCEEDED(device_->BeginScene())) {
-    device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, options_.clear, 1.0f, 0);
-    device_->EndScene();
+  if (options_.drawOnce) {
+    // Each back buffer gets its colour in one of the first frames, and is never drawn again.
+    if (frame_ <= options_.backBuffers) {
+      device_->Clear(0, nullptr, D3DCLEAR_TARGET, kDrawnOnce[frame_ - 1], 1.0f, 0);
+    }
+  } else {
+    if (!options_.bindReleased) SetOddStates(false);
+    const D3DVIEWPORT8 full{0, 0, parameters_.BackBufferWidth, parameters_.BackBufferHeight, 0.0f, 1.0f};
+    device_->SetViewport(&full);
+    if (SUCCEEDED(device_->BeginScene())) {
+      device_->Clear(0, nullptr, D3DCLEAR_TARGET | D3DCLEAR_ZBUFFER | D3DCLEAR_STENCIL, options_.clear, 1.0f, 0);
+      // Drawing from what only the device's bindings keep: gone objects would end the game here.
+      if (options_.bindReleased) device_->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1);
+      device_->EndScene();
+    }
+    ClearChains();
   }
   // The back buffer and its depth buffer, to go back to after presenting with an off-screen target set.
   IDirect3DSurface8* backBuffer = nullptr;
@@ -553,20 +978,25 @@ void CGame::Frame() {
     }
   }
   if (options_.neverPresent) {
-    if (backBuffer) backBuffer->Release();
-    if (backDepth) backDepth->Release();
+    ReleaseAndClear(backBuffer);
+    ReleaseAndClear(backDepth);
     Sleep(10);
     return;
   }
-  const HRESULT presented = device_->Present(nullptr, nullptr, nullptr, nullptr);
+  const HRESULT presented = device_->Present(options_.sourceGiven ? &options_.source : nullptr, nullptr, nullptr,
+                                             nullptr);
   if (FAILED(presented) && presented != D3DERR_DEVICELOST) Fail("Present", presented);
+  for (IDirect3DSwapChain8* chain : chains_) chain->Present(nullptr, nullptr, nullptr, nullptr);
   report_->frames.fetch_add(1);
   if (options_.oddState) CheckOddStates();
+  if (options_.bindReleased && releasedTexture_) CheckReleasedBindings();
+  if (options_.drawOnce && frame_ >= options_.backBuffers) CheckBackBuffers();
   if (options_.offscreen) {
     device_->SetRenderTarget(backBuffer, backDepth);
-    if (backBuffer) backBuffer->Release();
-    if (backDepth) backDepth->Release();
+    ReleaseAndClear(backBuffer);
+    ReleaseAndClear(backDepth);
   }
+  if (options_.probe && frame_ == 20) Probe();
   Capture();
 }
 
