@@ -166,7 +166,10 @@ COverlayRenderer::~COverlayRenderer() {
 bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, bool newFrame,
                                 CBackBufferKeeper* keeper) {
   const std::uint64_t start = stats_ ? NowMicroseconds() : 0;
-  if (newFrame && fpsMeter_.AddFrame(NowMicroseconds() / 1000)) fpsSprite_.built = false;
+  if (newFrame && fpsMeter_.AddFrame(NowMicroseconds() / 1000)) {
+    fpsSprite_.built = false;
+    if (stats_) stats_->fps.store(static_cast<std::uint32_t>(fpsMeter_.Fps()), std::memory_order_relaxed);
+  }
   bool saved = false;
   SharedState* state = ProcessState();
   // The presented part of the back buffer is the overlay's screen.
@@ -332,9 +335,11 @@ void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3
   if (!mirror_) {
     if (!stateBlock_) {
       // Recorded: the block holds exactly the states that are set, and drawing also sets the texture of stage 0
-      // and (drawing from memory) empties stream 0.
+      // and (drawing from memory) empties stream 0. The values recorded do not matter, only which states are in
+      // the block: its viewport is one that fits any render target, since one that does not fit the target of the
+      // moment is refused and would be left out of the block.
       if (FAILED(device_->BeginStateBlock())) return;
-      SetOverlayStates(width, height);
+      SetOverlayStates(1, 1);
       device_->SetTexture(0, nullptr);
       device_->SetStreamSource(0, nullptr, 0);
       if (FAILED(device_->EndStateBlock(&stateBlock_))) {

@@ -150,16 +150,12 @@ bool Game::WaitForFrames(std::uint32_t count, DWORD timeoutMs) const {
 
 Frame Game::Capture(DWORD timeoutMs, unsigned window) const {
   Frame frame;
+  // The frames are read off the screen: nothing may cover the game's windows, a window shown since included.
+  for (HWND w : TopLevelWindowsOf(process_.dwProcessId)) {
+    if (IsWindowVisible(w)) SetWindowPos(w, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+  }
   // The second present from now began after this call did: whatever the test changed before is in it.
   if (!WaitForFrames(2, timeoutMs)) return frame;
-  if (!onTop_) {
-    // The frames are read off the screen: nothing may cover the game's windows.
-    for (HWND w : TopLevelWindowsOf(process_.dwProcessId)) {
-      if (IsWindowVisible(w)) SetWindowPos(w, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
-    }
-    onTop_ = true;
-    if (!WaitForFrames(2, timeoutMs)) return frame;
-  }
   auto* report = const_cast<testgame::Report*>(report_);
   const std::uint32_t request = report->captureDone.load() + 1;
   report->captureWindow.store(window);
@@ -183,6 +179,10 @@ Frame Game::WaitForFrame(const std::function<bool(const Frame&)>& done, DWORD ti
       },
       timeoutMs);
   return frame;
+}
+
+void Game::RequestReset() const {
+  if (report()) const_cast<testgame::Report*>(report_)->resetRequests.fetch_add(1);
 }
 
 std::string Game::Failure() const {
@@ -248,6 +248,17 @@ std::optional<std::pair<int, int>> Overlay::ScreenSize() const {
   Get<overlay::HVSI_GetScreenSize_t>("HVSI_GetScreenSize")(&width, &height);
   if (width == -1 && height == -1) return std::nullopt;
   return std::make_pair(static_cast<int>(width), static_cast<int>(height));
+}
+
+void ShowEverything(const Overlay& overlay, const fs::path& picture) {
+  WriteBmp(picture, 24, 24, [](int, int) { return 0xE0E020u; });
+  overlay.SetLine(10, 200, "line", 0xFFFF0000, true);
+  overlay.SetBlock(150, 100, 120, 60, "block\r\nof text", 0xC000FF00, false);
+  overlay.LoadPicture(picture.string());
+  overlay.ShowPicture(true, 10, 10);
+  overlay.ShowLine(true);
+  overlay.ShowBlock(true);
+  overlay.ShowFps(true);
 }
 
 bool PressKeyIn(HWND window, WORD key) {

@@ -74,6 +74,8 @@ class Game {
   // Captures until `done` holds or the time is up; the last capture.
   Frame WaitForFrame(const std::function<bool(const Frame&)>& done, DWORD timeoutMs = 10000,
                      unsigned window = 0) const;
+  // Asks the test game to reset its device, to its --reset-size or its size.
+  void RequestReset() const;
   // Why the test game stopped, if it did ("" while it runs).
   std::string Failure() const;
 
@@ -83,8 +85,6 @@ class Game {
   // Opened on first use, by const accessors too.
   mutable HANDLE reportSection_ = nullptr;
   mutable const testgame::Report* report_ = nullptr;
-  // Whether the game's windows have been put on top, where captures of the screen see them.
-  mutable bool onTop_ = false;
 };
 
 // The overlay's hvcomms.dll (bin/overlay/) loaded into the test process, called as the dialog calls it. It
@@ -116,6 +116,12 @@ class Overlay {
   }
   HMODULE module_ = nullptr;
 };
+
+// Shows everything at once: a 24 x 24 yellow (0xE0E020) picture written to `picture` at (10, 10), the red line
+// "line" on black at (10, 200), and the see-through green block "block / of text" (0xC000FF00, no background, so
+// that it is blended and the game's states are set and restored) in the box at (150, 100), 120 x 60, and the frame
+// rate.
+void ShowEverything(const Overlay& overlay, const std::filesystem::path& picture);
 
 // Brings `window` to the front, as a click on it would, and presses and releases `key` there, as a player would
 // in the game; false when the window did not come to the front.

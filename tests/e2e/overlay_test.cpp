@@ -236,19 +236,6 @@ TEST(OverlayScreen, SizeFollowsTheBackBufferThroughAReset) {
       << "the size of a game that has ended";
 }
 
-// Everything shown at once, with the line's background and the frame rate.
-void ShowEverything(const Overlay& overlay, const fs::path& picture) {
-  WriteBmp(picture, 24, 24, [](int, int) { return 0xE0E020u; });
-  overlay.SetLine(10, 200, "line", 0xFFFF0000, true);
-  // The block is see-through and has no background: it is blended, so the game's states must be set and restored.
-  overlay.SetBlock(150, 100, 120, 60, "block\r\nof text", 0xC000FF00, false);
-  overlay.LoadPicture(picture.string());
-  overlay.ShowPicture(true, 10, 10);
-  overlay.ShowLine(true);
-  overlay.ShowBlock(true);
-  overlay.ShowFps(true);
-}
-
 struct GameCase {
   std::string name;
   std::string arguments;
@@ -286,6 +273,12 @@ INSTANTIATE_TEST_SUITE_P(
                       GameCase{"StateBlocksOnAPureDevice", "--state-blocks --pure"},
                       GameCase{"OffscreenTarget", "--odd-state --offscreen"},
                       GameCase{"PureOffscreenTarget", "--odd-state --offscreen --pure"},
+                      // A target smaller than the back buffer, with a viewport inside it that the overlay's does not
+                      // fit: it must come back all the same.
+                      GameCase{"SmallOffscreenTargetAndItsViewport",
+                               "--odd-state --offscreen --offscreen-size 256x256 --viewport 8,8,240,200"},
+                      GameCase{"PureSmallOffscreenTargetAndItsViewport",
+                               "--odd-state --offscreen --offscreen-size 256x256 --viewport 8,8,240,200 --pure"},
                       GameCase{"Multithreaded", "--odd-state --multithreaded"},
                       GameCase{"DeviceCreatedAgain", "--odd-state --recreate-after 15"}),
     [](const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; });
@@ -445,7 +438,8 @@ namespace {
 TEST(OverlayWithProgram, TheDialogDrivesTheGame) {
   const fs::path picture = NewRunFolder() / "picture.bmp";
   WriteBmp(picture, 16, 8, [](int, int) { return 0xE0E020u; });
-  Game game("--size 320x240 --clear 204060 --pos 700,0");
+  // Beside the dialog, which opens in the middle of the screen.
+  Game game("--size 320x240 --clear 204060 --pos 0,0");
   ASSERT_TRUE(game.WaitForFrames(2)) << game.Failure();
   Libraries libraries;
   libraries.comms = libraries.hook = "overlay";

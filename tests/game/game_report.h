@@ -24,6 +24,7 @@ struct Report {
   std::atomic<std::uint32_t> bufferMismatches; // back buffers found changed, over all checks
   std::atomic<std::int32_t> failure;           // an HRESULT that stopped the game, 0 while it runs
   std::atomic<std::uint32_t> probed;           // 1 once `probe` is written
+  std::atomic<std::uint32_t> resetRequests;    // resets the test asked for (to --reset-size, or the same size)
   std::uint32_t maxTextureWidth;               // the device's largest texture
   std::uint32_t maxTextureHeight;
   char firstMismatch[192];                     // which state or buffer, what was set, what was read

@@ -16,7 +16,7 @@
 //                        [--pure] [--multithreaded] [--odd-state] [--state-blocks]
 //                        [--offscreen [--offscreen-size WxH] [--viewport X,Y,W,H]] [--bind-released]
 //                        [--source X,Y,W,H] [--chains N] [--probe]
-//                        [--reset-after N --reset-size WxH] [--recreate-after N] [--never-present] [--fullscreen]
+//                        [--reset-after N] [--reset-size WxH] [--recreate-after N] [--never-present] [--fullscreen]
 #include <windows.h>
 // Direct3D's interface identifiers, for GetContainer, are defined here.
 #include <initguid.h>
@@ -327,6 +327,7 @@ class CGame {
   DWORD createdBlock_ = 0;
   D3DVIEWPORT8 viewport_{};
   UINT frame_ = 0;
+  std::uint32_t resetsAsked_ = 0;
   volatile bool quit_ = false;
 };
 
@@ -934,6 +935,11 @@ void CGame::Frame() {
   }
   if (options_.resetAfter != 0 && frame_ == options_.resetAfter && options_.resetWidth != 0) {
     ResetTo(options_.resetWidth, options_.resetHeight);
+  }
+  if (report_->resetRequests.load() > resetsAsked_) {
+    ++resetsAsked_;
+    ResetTo(options_.resetWidth ? options_.resetWidth : options_.width,
+            options_.resetHeight ? options_.resetHeight : options_.height);
   }
   if (options_.recreateAfter != 0 && frame_ != 0 && frame_ % options_.recreateAfter == 0) {
     ReleaseDevice();

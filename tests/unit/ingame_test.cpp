@@ -109,6 +109,20 @@ TEST(Layout, LinesClipsAndFrameRate) {
   EXPECT_EQ(FpsText(0), "FPS --");
 }
 
+// One frame shown in several windows is one frame, whatever the order; a window shown now and then adds none.
+TEST(Layout, FramesShownInSeveralWindowsCountOnce) {
+  FrameCounter frames;
+  int counted = 0;
+  for (int frame = 0; frame < 10; ++frame) {
+    for (std::uintptr_t window : {1u, 2u, 3u}) counted += frames.Presented(window) ? 1 : 0;
+    if (frame % 4 == 0) counted += frames.Presented(9) ? 1 : 0;
+  }
+  EXPECT_EQ(counted, 10);
+  FrameCounter single;
+  EXPECT_TRUE(single.Presented(1));
+  EXPECT_TRUE(single.Presented(1));
+}
+
 TEST(Layout, TextTexelsCarryColourCoverageAndBackground) {
   EXPECT_EQ(TextTexel(255, 0xFFFF0000, false), 0xFFFF0000u);
   EXPECT_EQ(TextTexel(0, 0xFFFF0000, false), 0x00FF0000u);
