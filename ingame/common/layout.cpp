@@ -1,6 +1,7 @@
 #include "ingame/common/layout.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 namespace ingame {
@@ -60,14 +61,38 @@ bool FrameCounter::Presented(std::uintptr_t target) {
 
 std::string FpsText(int fps) { return fps > 0 ? "FPS " + std::to_string(fps) : std::string("FPS --"); }
 
-bool HasPictureSignature(const unsigned char* bytes, std::size_t size) {
-  const auto starts = [&](std::string_view signature) {
-    return size >= signature.size() && std::equal(signature.begin(), signature.end(), bytes,
-                                                  [](char a, unsigned char b) { return static_cast<unsigned char>(a) == b; });
-  };
-  using namespace std::string_view_literals;
-  return starts("BM"sv) || starts("\xFF\xD8\xFF"sv) || starts("\x89PNG\r\n\x1A\n"sv) || starts("GIF87a"sv) ||
-         starts("GIF89a"sv) || starts("II*\0"sv) || starts("MM\0*"sv) || starts("\0\0\1\0"sv);
+namespace {
+
+// Whether a part of a path is one of the names the system keeps for devices, whatever its extension.
+bool IsDeviceName(std::string_view part) {
+  part = part.substr(0, part.find('.'));
+  part = part.substr(0, part.find(':'));
+  while (!part.empty() && part.back() == ' ') part.remove_suffix(1);
+  std::string upper(part);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+      upper == "CONOUT$" || upper == "CLOCK$") {
+    return true;
+  }
+  return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+         upper[3] >= '0' && upper[3] <= '9';
+}
+
+}  // namespace
+
+bool IsDriveFilePath(std::string_view path) {
+  const auto separator = [](char c) { return c == '\\' || c == '/'; };
+  if (path.size() < 4 || !std::isalpha(static_cast<unsigned char>(path[0])) || path[1] != ':' || !separator(path[2])) {
+    return false;
+  }
+  std::size_t start = 3;
+  while (start <= path.size()) {
+    std::size_t end = start;
+    while (end < path.size() && !separator(path[end])) ++end;
+    if (IsDeviceName(path.substr(start, end - start))) return false;
+    start = end + 1;
+  }
+  return !separator(path.back());
 }
 
 std::uint32_t TextTexel(unsigned coverage, std::uint32_t argb, bool blackBackground) {
@@ -86,30 +111,23 @@ std::uint32_t TextTexel(unsigned coverage, std::uint32_t argb, bool blackBackgro
   return texel;
 }
 
-void ScaleDown(const std::uint32_t* source, Size from, std::size_t sourceStride, std::uint32_t* target, Size to,
-               std::size_t targetStride) {
-  if (to.width == 0 || to.height == 0 || to.width > from.width || to.height > from.height) return;
-  for (std::uint32_t ty = 0; ty < to.height; ++ty) {
-    const std::uint32_t y0 = static_cast<std::uint32_t>(std::uint64_t{ty} * from.height / to.height);
-    const std::uint32_t y1 = static_cast<std::uint32_t>(std::uint64_t{ty + 1} * from.height / to.height);
-    for (std::uint32_t tx = 0; tx < to.width; ++tx) {
-      const std::uint32_t x0 = static_cast<std::uint32_t>(std::uint64_t{tx} * from.width / to.width);
-      const std::uint32_t x1 = static_cast<std::uint32_t>(std::uint64_t{tx + 1} * from.width / to.width);
-      std::uint64_t sums[4] = {};
-      for (std::uint32_t y = y0; y < y1; ++y) {
-        const std::uint32_t* row = source + y * sourceStride;
-        for (std::uint32_t x = x0; x < x1; ++x) {
-          for (int channel = 0; channel < 4; ++channel) sums[channel] += (row[x] >> (channel * 8)) & 0xFFu;
-        }
-      }
-      const std::uint64_t count = std::uint64_t{x1 - x0} * (y1 - y0);
-      std::uint32_t pixel = 0;
-      for (int channel = 0; channel < 4; ++channel) {
-        pixel |= static_cast<std::uint32_t>((sums[channel] + count / 2) / count) << (channel * 8);
-      }
-      target[ty * targetStride + tx] = pixel;
+bool LayFigure(std::string_view text, int cellWidth, int padding, std::vector<FigureCell>& cells) {
+  cells.clear();
+  const std::string_view glyphs(kFpsGlyphs);
+  // The margins are slices of the blank glyph.
+  cells.push_back(FigureCell{0, 0, padding});
+  int offset = padding;
+  for (char c : text) {
+    const std::size_t glyph = glyphs.find(c);
+    if (glyph == std::string_view::npos) {
+      cells.clear();
+      return false;
     }
+    cells.push_back(FigureCell{static_cast<int>(glyph), offset, cellWidth});
+    offset += cellWidth;
   }
+  cells.push_back(FigureCell{0, offset, padding});
+  return true;
 }
 
 }  // namespace ingame

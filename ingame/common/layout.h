@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -69,13 +70,85 @@ std::string FpsText(int fps);
 // that the text and its background take one quad. 0xAARRGGBB.
 std::uint32_t TextTexel(unsigned coverage, std::uint32_t argb, bool blackBackground);
 
-// Whether a file's first bytes are those of a picture format the system's imaging component always reads: BMP,
-// JPEG, PNG, GIF, TIFF or icon.
-bool HasPictureSignature(const unsigned char* bytes, std::size_t size);
+// Whether a full path names a file on a drive of this machine ("C:\folder\picture.png"), the only kind of path the
+// communication library reads a picture from: not a network path ("\\server\share\..."), not a device
+// ("\\.\COM1", "\\?\...", "\\.\pipe\..."), and no reserved device name such as NUL, CON or COM1 as any part of it:
+// any of those could hold a reader up without end.
+bool IsDriveFilePath(std::string_view path);
 
-// Scales a picture down to `to` (each side at most the source's) by averaging the source pixels each target pixel
-// covers, channel by channel, alpha included. Pixels are 32-bit, rows `stride` pixels apart.
-void ScaleDown(const std::uint32_t* source, Size from, std::size_t sourceStride, std::uint32_t* target, Size to,
-               std::size_t targetStride);
+// Scales a picture of size `from` to `to` (each side at most the source's) and keeps the part `region` of the
+// result (in `to`'s pixels, within it), written to `target` with rows `targetStride` pixels apart. Each target
+// pixel is the average of the source pixels it covers, its colour weighted by their alpha, so that see-through
+// pixels lend no colour to their neighbours. `row(y)` gives source row y (pixels 0xAARRGGBB, not premultiplied); it
+// is asked for each row at most once per target row, top to bottom.
+template <class RowOf>
+void ScaleRegion(RowOf row, Size from, Size to, const Rect& region, std::uint32_t* target, std::size_t targetStride);
+
+// The frame-rate figure drawn from prepared glyphs: each of `text`'s characters is one of FpsGlyphs(), `cellWidth`
+// wide, and a blank margin of `padding` on each side. The cells, left to right: which glyph (its index in
+// FpsGlyphs()), and where its part starts and how wide it is.
+inline constexpr char kFpsGlyphs[] = " -0123456789FPS";
+struct FigureCell {
+  int glyph = 0;
+  int offset = 0;  // within the figure
+  int width = 0;   // of the glyph's cell used, from its left
+};
+// The cells of `text`, the margins included; empty when a character has no glyph. `cells` is cleared first.
+bool LayFigure(std::string_view text, int cellWidth, int padding, std::vector<FigureCell>& cells);
+
+// A sum of source pixels' colours, weighted by their alpha, and of their alphas: the mean pixel of what it covers.
+class PixelSum {
+ public:
+  void Add(std::uint32_t pixel) {
+    const std::uint64_t alpha = pixel >> 24;
+    alpha_ += alpha;
+    red_ += ((pixel >> 16) & 0xFFu) * alpha;
+    green_ += ((pixel >> 8) & 0xFFu) * alpha;
+    blue_ += (pixel & 0xFFu) * alpha;
+  }
+  // The mean of `count` pixels: 0 when they are all transparent.
+  std::uint32_t Mean(std::uint64_t count) const {
+    if (alpha_ == 0 || count == 0) return 0;
+    const auto channel = [this](std::uint64_t sum) { return static_cast<std::uint32_t>((sum + alpha_ / 2) / alpha_); };
+    const auto alpha = static_cast<std::uint32_t>((alpha_ + count / 2) / count);
+    return alpha << 24 | channel(red_) << 16 | channel(green_) << 8 | channel(blue_);
+  }
+
+ private:
+  std::uint64_t alpha_ = 0;
+  std::uint64_t red_ = 0;
+  std::uint64_t green_ = 0;
+  std::uint64_t blue_ = 0;
+};
+
+template <class RowOf>
+void ScaleRegion(RowOf row, Size from, Size to, const Rect& region, std::uint32_t* target, std::size_t targetStride) {
+  if (to.width == 0 || to.height == 0 || to.width > from.width || to.height > from.height || region.Empty() ||
+      region.left < 0 || region.top < 0 || region.right > to.width || region.bottom > to.height) {
+    return;
+  }
+  const auto first = [](std::int64_t t, std::uint32_t source, std::uint32_t scaled) {
+    return static_cast<std::uint32_t>(static_cast<std::uint64_t>(t) * source / scaled);
+  };
+  std::vector<PixelSum> sums(static_cast<std::size_t>(region.Width()));
+  for (std::int64_t ty = region.top; ty < region.bottom; ++ty) {
+    std::fill(sums.begin(), sums.end(), PixelSum());
+    const std::uint32_t y0 = first(ty, from.height, to.height);
+    const std::uint32_t y1 = first(ty + 1, from.height, to.height);
+    for (std::uint32_t y = y0; y < y1; ++y) {
+      const std::uint32_t* source = row(y);
+      for (std::int64_t tx = region.left; tx < region.right; ++tx) {
+        const std::uint32_t x1 = first(tx + 1, from.width, to.width);
+        for (std::uint32_t x = first(tx, from.width, to.width); x < x1; ++x) sums[tx - region.left].Add(source[x]);
+      }
+    }
+    std::uint32_t* out = target + static_cast<std::size_t>(ty - region.top) * targetStride;
+    for (std::int64_t tx = region.left; tx < region.right; ++tx) {
+      const std::uint64_t count =
+          std::uint64_t{first(tx + 1, from.width, to.width) - first(tx, from.width, to.width)} * (y1 - y0);
+      out[tx - region.left] = sums[tx - region.left].Mean(count);
+    }
+  }
+}
 
 }  // namespace ingame

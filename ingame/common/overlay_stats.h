@@ -24,6 +24,8 @@ struct OverlayStats {
   // microseconds: where a frame's time goes.
   std::atomic<std::uint64_t> overlayMicroseconds;
   std::atomic<std::uint64_t> presentMicroseconds;
+  // The longest of the overlay's own work before one present.
+  std::atomic<std::uint64_t> longestOverlayMicroseconds;
   // The frame-rate figure as the overlay last worked it out.
   std::atomic<std::uint32_t> fps;
   // The sequence number of each slot as the last present drew it, and the counts of presents finished and begun

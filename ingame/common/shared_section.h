@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "ingame/common/shared_state.h"
 
@@ -48,9 +49,6 @@ class SectionView {
   explicit operator bool() const { return view_ != nullptr; }
   // Unmaps the view but keeps the section open, so that it outlives its writer while this process holds it.
   void Unmap();
-  // Another view of the whole section, for reading, which leaves the section open with this object; empty when
-  // this holds none.
-  SectionView MapAgain() const;
   void Reset();
 
  private:
@@ -59,7 +57,16 @@ class SectionView {
   std::size_t bytes_ = 0;
 };
 
-// The state section, created zero-filled when it does not exist yet.
+// Whether a named object is this user's own and open to no one else: owned by the user (or whom the user's new
+// objects belong to), with an access list that gives access to the user alone. Objects of that name made by
+// someone else first are never used.
+bool MadeByThisUser(HANDLE object);
+// Whether every page of `bytes` from `view` is committed and readable: a section whose pages are only reserved
+// reads as an access violation on Windows.
+bool Committed(const void* view, std::size_t bytes);
+
+// The state section, created zero-filled when it does not exist yet; empty when it cannot be had, or when the
+// section of that name is not this user's own (MadeByThisUser) or not all there.
 SectionView OpenStateSection();
 inline SharedState* StateOf(const SectionView& view) { return static_cast<SharedState*>(view.data()); }
 
@@ -84,7 +91,42 @@ class WritersLock {
 // A new picture section for `generation` with room for width x height pixels after the header; fails when a
 // section of that name exists already (it is not ours to trust).
 SectionView CreatePictureSection(std::uint32_t generation, std::uint32_t width, std::uint32_t height);
-// The picture section of `generation`, mapped whole for reading; empty when there is none.
-SectionView OpenPictureSection(std::uint32_t generation);
+// A picture section opened for reading, a band of rows at a time, so that a reader never maps more of it than a
+// band, whatever size the picture is; every band is checked to be all there before it is read.
+class CPictureSection {
+ public:
+  // The section of the picture `record` describes; null when there is none, when it is not this user's own
+  // (MadeByThisUser), or when its header does not describe that picture.
+  static std::shared_ptr<const CPictureSection> Open(const PictureRecord& record);
+  ~CPictureSection();
+  CPictureSection(const CPictureSection&) = delete;
+  CPictureSection& operator=(const CPictureSection&) = delete;
+
+  const PictureRecord& record() const { return record_; }
+
+  // Reads rows of the picture in order, mapping a band of them at a time.
+  class Rows {
+   public:
+    explicit Rows(const CPictureSection& picture) : picture_(picture) {}
+    ~Rows() { Unmap(); }
+    Rows(const Rows&) = delete;
+    Rows& operator=(const Rows&) = delete;
+    // Row `y` (the picture's width in pixels, 0xAARRGGBB); null when it cannot be read.
+    const std::uint32_t* Row(std::uint32_t y);
+
+   private:
+    void Unmap();
+    const CPictureSection& picture_;
+    void* view_ = nullptr;
+    const unsigned char* firstRow_ = nullptr;
+    std::uint32_t bandTop_ = 0;
+    std::uint32_t bandRows_ = 0;
+  };
+
+ private:
+  CPictureSection(HANDLE section, const PictureRecord& record) : section_(section), record_(record) {}
+  HANDLE section_;
+  PictureRecord record_;
+};
 
 }  // namespace ingame

@@ -1,11 +1,12 @@
 // The overlay's communication library, "hvcomms.dll": each call stores what it says in the state shared with every
 // game that has the overlay (ingame/common/shared_state.h) and returns once it is stored, so what was sent before
 // a game starts shows when it starts. A call is rejected (0) only when the overlay cannot take it: the shared
-// state cannot be opened, the writers' lock is not had within a short wait, or a picture file cannot be read.
+// state cannot be opened (or the section of its name is someone else's), the writers' lock is not had within a
+// short wait, or a picture's path is not that of a file on a drive of this machine.
 //
-// Every call returns within a millisecond, a picture's included: its file is checked at once and read (which
-// takes tens of milliseconds for a large one) on a thread of the library's own. Taking the writers' lock and
-// storing a record cost no call into the system.
+// Every call returns within a millisecond, whatever it is given: a picture's file is never touched on the caller's
+// thread, but opened and read (which takes tens of milliseconds for a large one) on a thread of the library's
+// own. Taking the writers' lock and storing a record cost no call into the system.
 #include <windows.h>
 #include <objbase.h>
 
@@ -29,9 +30,9 @@ namespace ingame {
 namespace {
 
 // How long a call waits for another writer (a second dialog, say) to finish its change. A writer holds the lock
-// for microseconds, and one that died is found out within milliseconds; one that hangs holding it makes calls fail
-// rather than hang the program.
-constexpr DWORD kLockTimeoutMs = 250;
+// for microseconds (a little longer when the system preempts it), and one that died is found out within
+// milliseconds; one that hangs holding it makes calls fail rather than hang the program.
+constexpr DWORD kLockTimeoutMs = 20;
 
 // How recent a game's last present must be for it to count as running without asking the system, which takes a
 // millisecond or more while a game keeps the system busy.
@@ -43,8 +44,6 @@ SectionView g_state;
 // Loading threads replace it: g_pictureLock guards it.
 SectionView g_picture;
 CRITICAL_SECTION g_pictureLock;
-// The generation of the picture asked for last: a slower load of an older one is dropped when it finishes.
-std::atomic<std::uint32_t> g_latestPicture{0};
 
 // The game that presented last, as a handle kept open: opening a process is slow, asking it is not.
 DWORD g_presenterId = 0;
@@ -110,21 +109,6 @@ bool ProcessRunning(DWORD processId) {
   return false;
 }
 
-enum class PictureFile { Missing, Known, Unknown };
-
-// What the file's first bytes say: a picture of a format the system always reads, something else, or no file.
-PictureFile ExamineFile(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return PictureFile::Missing;
-  unsigned char head[16] = {};
-  DWORD got = 0;
-  const BOOL read = ReadFile(file, head, sizeof head, &got, nullptr);
-  CloseHandle(file);
-  if (!read) return PictureFile::Missing;
-  return HasPictureSignature(head, got) ? PictureFile::Known : PictureFile::Unknown;
-}
-
 // The path as the caller means it: a relative one is taken from the caller's current folder, which a loading
 // thread must not depend on.
 std::string FullPath(const char* path) {
@@ -141,18 +125,25 @@ std::string FullPath(const char* path) {
   }
 }
 
-// Shows the loaded picture (or none), unless a newer one was asked for meanwhile; whether it was loaded.
-bool Finish(LoadedPicture loaded, std::uint32_t generation) {
-  if (g_latestPicture.load() != generation) return loaded.record.generation != 0;
-  if (!Store([&](SharedState& s) {
-        if (g_latestPicture.load() == generation) Publish(s.picture, loaded.record);
-      })) {
-    return false;
-  }
+// Whether a newer picture than `generation` has been asked for since, by this program or another: the last one
+// asked for is the one shown, whichever load ends first.
+bool Superseded(std::uint32_t generation) {
+  const SharedState* state = StateOf(g_state);
+  return !state || state->lastPictureGeneration.load(std::memory_order_acquire) != generation;
+}
+
+// Shows the loaded picture (or none), unless a newer one was asked for meanwhile.
+void Finish(LoadedPicture loaded, std::uint32_t generation) {
+  bool shown = false;
+  Store([&](SharedState& s) {
+    if (Superseded(generation)) return;
+    Publish(s.picture, loaded.record);
+    shown = loaded.record.generation != 0;
+  });
+  if (!shown) return;
   EnterCriticalSection(&g_pictureLock);
-  if (g_latestPicture.load() == generation) g_picture = static_cast<SectionView&&>(loaded.section);
+  g_picture = static_cast<SectionView&&>(loaded.section);
   LeaveCriticalSection(&g_pictureLock);
-  return loaded.record.generation != 0;
 }
 
 // The loading thread and what it is asked to read next, guarded by g_pictureLock. Requests coming faster than
@@ -188,7 +179,9 @@ DWORD WINAPI LoaderThread(void* library) {
       continue;
     }
     LeaveCriticalSection(&g_pictureLock);
-    Finish(LoadPicture(request.path.c_str(), request.generation), request.generation);
+    const std::uint32_t generation = request.generation;
+    Finish(LoadPicture(request.path.c_str(), generation, [generation] { return Superseded(generation); }),
+           generation);
   }
   if (SUCCEEDED(com)) CoUninitialize();
   FreeLibraryAndExitThread(static_cast<HMODULE>(library), 0);
@@ -250,33 +243,23 @@ bool8 WINAPI HVML_ShowText(bool8 show) {
 }
 
 // The picture is read in the caller's process (a relative path means the caller's current folder), so that the
-// games get pixels and never a path. The old picture goes at once, and the new one shows once it is read. A file
-// that is missing, or that the imaging component cannot read, is rejected and leaves no picture; one that starts
-// like a picture of a known format is read on a thread of its own, and the call returns without waiting for it.
+// games get pixels and never a path. The old picture goes at once, and the new one shows once it is read, on the
+// library's own thread: the call returns 1 once the file is handed to it. A path that is not a file on a drive of
+// this machine (a network path, a pipe, a device) is rejected with 0 and never opened; a file that is missing or
+// that the imaging component cannot read leaves no picture.
 bool8 WINAPI HVPIC_LoadNewPicture(const char* path) {
   if (!State()) return 0;
   const std::string full = FullPath(path);
-  const PictureFile file = full.empty() ? PictureFile::Missing : ExamineFile(full);
   std::uint32_t generation = 0;
   if (!Store([&](SharedState& s) {
         generation = s.lastPictureGeneration.fetch_add(1) + 1;
         if (generation == 0) generation = s.lastPictureGeneration.fetch_add(1) + 1;  // 0 means "none"
-        g_latestPicture.store(generation);
         Publish(s.picture, PictureRecord{});
       })) {
     return 0;
   }
-  switch (file) {
-    case PictureFile::Missing:
-      return 0;
-    case PictureFile::Known:
-      if (LoadInBackground(full, generation)) return 1;
-      break;
-    case PictureFile::Unknown:
-      // Only the imaging component can tell whether it is a picture: it is asked now.
-      break;
-  }
-  return Finish(LoadPicture(full.c_str(), generation), generation) ? 1 : 0;
+  if (!IsDriveFilePath(full)) return 0;
+  return LoadInBackground(full, generation) ? 1 : 0;
 }
 
 bool8 WINAPI HVPIC_ShowPicturePos(std::uint32_t show, std::int32_t x, std::int32_t y) {

@@ -64,7 +64,7 @@ void Unregister(const void* object, const CDeviceOverlay* overlay) {
 }  // namespace
 
 void CDeviceOverlay::Attach(IDirect3DDevice8* device, const D3DPRESENT_PARAMETERS& parameters, DWORD behaviorFlags) {
-  if (!HookDevice(device)) return;
+  if (!HookDevice(device) || !StartContentWorker()) return;
   auto* overlay = new (std::nothrow) CDeviceOverlay(device, parameters, behaviorFlags);
   if (!overlay) return;
   if (!overlay->renderer_ || !Register(device, overlay)) {

@@ -8,7 +8,6 @@
 #include "ingame/common/shared_section.h"
 #include "ingame/d3d8/allocation_count.h"
 #include "ingame/d3d8/overlay_states.h"
-#include "ingame/d3d8/text_raster.h"
 
 namespace ingame {
 namespace {
@@ -16,12 +15,12 @@ namespace {
 // How long a game waits before it tries again to open the shared state when it could not.
 constexpr ULONGLONG kReopenIntervalMs = 1000;
 
-// The frame-rate figure: yellow on black, bold monospace, in the top right corner.
-constexpr std::uint32_t kFpsColour = 0xFFFFFF00;
-constexpr int kFpsTextHeight = 16;
-constexpr int kFpsMargin = 4;
-constexpr int kFpsPaddingX = 4;
-constexpr int kFpsPaddingY = 2;
+// How long a frame's uploads may take before the rest waits for the next frame; one tile is always uploaded.
+constexpr std::uint64_t kUploadBudgetMicroseconds = 800;
+// The side of the tiles where the device takes it.
+constexpr UINT kTileSide = 256;
+// How many textures of tiles no longer shown are kept for the next images.
+constexpr std::size_t kSpareTiles = 32;
 
 struct Vertex {
   float x, y, z, rhw;
@@ -86,12 +85,6 @@ std::uint64_t NowMicroseconds() {
 
 namespace {
 
-UINT NextPowerOfTwo(UINT value) {
-  UINT power = 1;
-  while (power < value && power < 0x80000000u) power <<= 1;
-  return power;
-}
-
 // Copies a slot's record when it changed since `sequence`. A record that fails its check is taken as empty, so a
 // malformed state draws nothing; a record being written is tried again next frame. True when the copy changed.
 template <class Record, class Check>
@@ -111,36 +104,34 @@ void Release(IUnknown* object) {
   if (object) object->Release();
 }
 
-// The picture of the generation shown last, for the whole process: its section stays open while the game runs, so
-// that a reset, a device made anew or a game started later still finds it after the dialog has let it go.
-class PictureSection {
- public:
-  // A view of the picture section of `generation`; empty when there is none.
-  SectionView Map(std::uint32_t generation) {
-    AcquireSRWLockExclusive(&lock_);
-    if (generation != generation_) {
-      SectionView opened = OpenPictureSection(generation);
-      if (opened) {
-        // Only the section is kept: it is mapped again when a texture is made of it.
-        opened.Unmap();
-        kept_ = static_cast<SectionView&&>(opened);
-        generation_ = generation;
+// A pixel of 0xAARRGGBB in a texture format of 16 bits.
+std::uint16_t ToA4R4G4B4(std::uint32_t p) {
+  return static_cast<std::uint16_t>(((p >> 16) & 0xF000) | ((p >> 12) & 0x0F00) | ((p >> 8) & 0x00F0) | ((p >> 4) & 0x000F));
+}
+
+std::uint16_t ToA1R5G5B5(std::uint32_t p) {
+  return static_cast<std::uint16_t>(((p >> 31) << 15) | ((p >> 9) & 0x7C00) | ((p >> 6) & 0x03E0) | ((p >> 3) & 0x001F));
+}
+
+// The first of `formats` the device takes for textures; D3DFMT_UNKNOWN when none.
+template <std::size_t Count>
+D3DFORMAT TextureFormat(IDirect3DDevice8* device, const D3DFORMAT (&formats)[Count]) {
+  IDirect3D8* direct3d = nullptr;
+  D3DDEVICE_CREATION_PARAMETERS creation{};
+  D3DDISPLAYMODE mode{};
+  D3DFORMAT found = D3DFMT_UNKNOWN;
+  if (SUCCEEDED(device->GetDirect3D(&direct3d)) && direct3d && SUCCEEDED(device->GetCreationParameters(&creation)) &&
+      SUCCEEDED(device->GetDisplayMode(&mode))) {
+    for (D3DFORMAT format : formats) {
+      if (SUCCEEDED(direct3d->CheckDeviceFormat(creation.AdapterOrdinal, creation.DeviceType, mode.Format, 0,
+                                                D3DRTYPE_TEXTURE, format))) {
+        found = format;
+        break;
       }
     }
-    SectionView view = generation == generation_ ? kept_.MapAgain() : SectionView();
-    ReleaseSRWLockExclusive(&lock_);
-    return view;
   }
-
- private:
-  SRWLOCK lock_ = SRWLOCK_INIT;
-  SectionView kept_;
-  std::uint32_t generation_ = 0;
-};
-
-PictureSection& ProcessPicture() {
-  static PictureSection picture;
-  return picture;
+  Release(direct3d);
+  return found;
 }
 
 }  // namespace
@@ -148,12 +139,24 @@ PictureSection& ProcessPicture() {
 COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror, CReferenceLedger& ledger)
     : device_(device), mirror_(mirror), ledger_(ledger), stats_(ProcessStats()) {
   usable_ = SUCCEEDED(device_->GetDeviceCaps(&caps_)) && caps_.MaxTextureWidth > 0 && caps_.MaxTextureHeight > 0;
+  // Square tiles of a power of two fit every device's limits: its largest texture, a power of two or square only,
+  // any largest aspect ratio.
+  tileSide_ = kTileSide;
+  while (tileSide_ > 1 && (tileSide_ > caps_.MaxTextureWidth || tileSide_ > caps_.MaxTextureHeight)) tileSide_ /= 2;
+  const D3DFORMAT withAlpha[] = {D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, D3DFMT_A1R5G5B5};
+  const D3DFORMAT copyable[] = {D3DFMT_X8R8G8B8};
+  alphaFormat_ = TextureFormat(device_, withAlpha);
+  copyableFormat_ = TextureFormat(device_, copyable);
+  usable_ = usable_ && alphaFormat_ != D3DFMT_UNKNOWN;
+  content_ = std::make_shared<CContentSlots>();
+  AddContentSlots(content_);
 }
 
 COverlayRenderer::~COverlayRenderer() {
+  RemoveContentSlots(content_.get());
   // The state block first: it holds no reference to the device, which the last of the textures may end.
   DeleteStateBlocks();
-  ReleaseSprites();
+  ReleaseAll();
   // The game is gone from this device: it no longer answers for the screen size.
   if (screenWord_ != 0) {
     if (SharedState* state = ProcessState()) {
@@ -166,9 +169,8 @@ COverlayRenderer::~COverlayRenderer() {
 bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, bool newFrame,
                                 CBackBufferKeeper* keeper) {
   const std::uint64_t start = stats_ ? NowMicroseconds() : 0;
-  if (newFrame && fpsMeter_.AddFrame(NowMicroseconds() / 1000)) {
-    fpsSprite_.built = false;
-    if (stats_) stats_->fps.store(static_cast<std::uint32_t>(fpsMeter_.Fps()), std::memory_order_relaxed);
+  if (newFrame && fpsMeter_.AddFrame(NowMicroseconds() / 1000) && stats_) {
+    stats_->fps.store(static_cast<std::uint32_t>(fpsMeter_.Fps()), std::memory_order_relaxed);
   }
   bool saved = false;
   SharedState* state = ProcessState();
@@ -188,32 +190,50 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
         if (after[slot] != before[slot] || readAtBegun_[slot] == 0) readAtBegun_[slot] = begun;
       }
     }
+    SetCanvas(screen);
     // A lost device draws nothing until the game has reset it; nor is anything drawn into a state block the game
     // is recording.
-    if (AnythingShown() && !recording_ && device_->TestCooperativeLevel() == D3D_OK) {
-      copyFormat_ = chain.format == D3DFMT_X8R8G8B8 && chain.multiSample == D3DMULTISAMPLE_NONE ? D3DFMT_X8R8G8B8
-                                                                                                : D3DFMT_UNKNOWN;
-      SetCanvas(screen);
-      Piece pieces[4];
-      const int count = Pieces(screen, pieces);
-      IDirect3DSurface8* backBuffer = count > 0 ? chain.BackBuffer(0) : nullptr;
-      if (backBuffer) {
-        bool drawable = true;
-        if (chain.keepsBackBuffers && keeper) {
-          RECT areas[4];
-          for (int i = 0; i < count; ++i) {
-            areas[i] = RECT{static_cast<LONG>(pieces[i].area.left), static_cast<LONG>(pieces[i].area.top),
-                            static_cast<LONG>(pieces[i].area.right), static_cast<LONG>(pieces[i].area.bottom)};
+    if (!recording_ && device_->TestCooperativeLevel() == D3D_OK) {
+      Update();
+      if (AnythingShown()) {
+        backBufferFormat_ = chain.multiSample == D3DMULTISAMPLE_NONE ? chain.format : D3DFMT_UNKNOWN;
+        CollectPieces(screen);
+        IDirect3DSurface8* backBuffer = pieces_.empty() ? nullptr : chain.BackBuffer(0);
+        if (backBuffer) {
+          bool drawable = true;
+          if (chain.keepsBackBuffers && keeper) {
+            // What each element covers, cut to the screen.
+            RECT areas[kElementCount];
+            int count = 0;
+            const Rect shown[] = {switches_.pictureShown ? elements_[kPictureElement].shown.area : Rect{},
+                                  switches_.blockShown ? elements_[kBlockElement].shown.area : Rect{},
+                                  switches_.lineShown ? elements_[kLineElement].shown.area : Rect{},
+                                  switches_.fpsShown ? Rect{screen.Width() - 200, 0, screen.Width(), 40} : Rect{}};
+            for (const Rect& area : shown) {
+              const Rect on = Intersect(Rect{area.left + screen.left, area.top + screen.top, area.right + screen.left,
+                                             area.bottom + screen.top},
+                                        screen);
+              if (!on.Empty()) {
+                areas[count++] = RECT{static_cast<LONG>(on.left), static_cast<LONG>(on.top),
+                                      static_cast<LONG>(on.right), static_cast<LONG>(on.bottom)};
+              }
+            }
+            // What cannot be saved is not drawn over: the game would find the overlay in its next frame.
+            drawable = saved = keeper->Save(chain, backBuffer, areas, count);
           }
-          // What cannot be saved is not drawn over: the game would find the overlay in its next frame.
-          drawable = saved = keeper->Save(chain, backBuffer, areas, count);
+          if (drawable) Draw(backBuffer, chain.width, chain.height);
+          backBuffer->Release();
         }
-        if (drawable) Draw(pieces, count, backBuffer, chain.width, chain.height);
-        backBuffer->Release();
       }
     }
   }
-  if (stats_) stats_->overlayMicroseconds.fetch_add(NowMicroseconds() - start, std::memory_order_relaxed);
+  if (stats_) {
+    const std::uint64_t spent = NowMicroseconds() - start;
+    stats_->overlayMicroseconds.fetch_add(spent, std::memory_order_relaxed);
+    std::uint64_t longest = stats_->longestOverlayMicroseconds.load(std::memory_order_relaxed);
+    while (spent > longest && !stats_->longestOverlayMicroseconds.compare_exchange_weak(longest, spent)) {
+    }
+  }
   return saved;
 }
 
@@ -222,8 +242,11 @@ void COverlayRenderer::OnPresented(std::uint64_t presentMicroseconds) {
   stats_->presentMicroseconds.fetch_add(presentMicroseconds, std::memory_order_relaxed);
   const std::uint64_t presents = stats_->presents.fetch_add(1) + 1;
   stats_->allocations.store(g_overlayAllocations.load(std::memory_order_relaxed), std::memory_order_relaxed);
+  // What the frame showed of each slot: the version of the record its element's image was made from.
   const std::pair<bool, std::uint32_t> drawn[kStatsSlotCount] = {
-      {lineRead_, lineSequence_}, {blockRead_, blockSequence_}, {pictureRead_, pictureSequence_},
+      {elements_[kLineElement].shown.present, elements_[kLineElement].shown.sequence},
+      {elements_[kBlockElement].shown.present, elements_[kBlockElement].shown.sequence},
+      {elements_[kPictureElement].shown.present, elements_[kPictureElement].shown.sequence},
       {switchesRead_, switchesSequence_}};
   for (int slot = 0; slot < kStatsSlotCount; ++slot) {
     if (!drawn[slot].first || stats_->drawnSequence[slot].load() == drawn[slot].second) continue;
@@ -234,29 +257,24 @@ void COverlayRenderer::OnPresented(std::uint64_t presentMicroseconds) {
 }
 
 void COverlayRenderer::OnBeforeReset() {
-  ReleaseSprites();
+  ReleaseAll();
   ledger_.DeleteStateBlock(device_, stateBlock_);
 }
 
+void COverlayRenderer::OnAfterReset() { recording_ = false; }
+
 void COverlayRenderer::Abandon() {
   stateBlock_ = 0;
-  for (Sprite* sprite : {&lineSprite_.sprite, &blockSprite_.sprite, &fpsSprite_.sprite, &pictureSprite_.sprite}) {
-    *sprite = Sprite{};
+  for (ElementSprites& element : elements_) {
+    element.shown = Sprite{};
+    element.next = Sprite{};
   }
-}
-
-void COverlayRenderer::OnAfterReset() {
-  recording_ = false;
-  canvasWidth_ = 0;
-  canvasHeight_ = 0;
+  spareTiles_.clear();
 }
 
 void COverlayRenderer::SetCanvas(const Rect& screen) {
-  if (screen.Width() <= canvasWidth_ && screen.Height() <= canvasHeight_) return;
   canvasWidth_ = std::max(canvasWidth_, screen.Width());
   canvasHeight_ = std::max(canvasHeight_, screen.Height());
-  lineSprite_.built = false;
-  blockSprite_.built = false;
 }
 
 void COverlayRenderer::PublishScreen(SharedState& state, const Rect& screen) {
@@ -269,67 +287,253 @@ void COverlayRenderer::PublishScreen(SharedState& state, const Rect& screen) {
 }
 
 void COverlayRenderer::ReadSharedState(const SharedState& state) {
-  if (Refresh(state.line, line_, lineSequence_, lineRead_, CheckLine)) lineSprite_.built = false;
-  if (Refresh(state.block, block_, blockSequence_, blockRead_, CheckBlock)) blockSprite_.built = false;
-  if (Refresh(state.picture, picture_, pictureSequence_, pictureRead_, CheckPicture)) pictureSprite_.built = false;
-  const bool fpsWasShown = switches_.fpsShown != 0;
-  if (Refresh(state.switches, switches_, switchesSequence_, switchesRead_, [](const SwitchRecord&) { return true; }) &&
-      switches_.fpsShown && !fpsWasShown) {
-    fpsSprite_.built = false;
-  }
+  Refresh(state.line, line_, lineSequence_, lineRead_, CheckLine);
+  Refresh(state.block, block_, blockSequence_, blockRead_, CheckBlock);
+  Refresh(state.picture, picture_, pictureSequence_, pictureRead_, CheckPicture);
+  Refresh(state.switches, switches_, switchesSequence_, switchesRead_, [](const SwitchRecord&) { return true; });
 }
 
 bool COverlayRenderer::AnythingShown() const {
   return switches_.lineShown || switches_.blockShown || switches_.pictureShown || switches_.fpsShown;
 }
 
-int COverlayRenderer::Pieces(const Rect& screen, Piece (&pieces)[4]) {
-  if (switches_.lineShown && !lineSprite_.built) BuildLine();
-  if (switches_.blockShown && !blockSprite_.built) BuildBlock();
-  if (switches_.pictureShown && !pictureSprite_.built) BuildPicture();
-  if (switches_.fpsShown && !fpsSprite_.built) BuildFps();
-
-  // Bottom first: the picture, then the block, the line and the frame rate. Each is placed on the screen (the
-  // overlay's coordinates moved to its corner) and cut to it.
-  int count = 0;
-  const auto add = [&](const Sprite& sprite, const Rect& placed) {
-    if (!sprite.texture || sprite.contentWidth == 0) return;
-    const Rect moved{placed.left + screen.left, placed.top + screen.top, placed.right + screen.left,
-                     placed.bottom + screen.top};
-    const Rect area = Intersect(moved, screen);
-    if (area.Empty()) return;
-    pieces[count++] = Piece{&sprite, area,
-                            Rect{area.left - moved.left, area.top - moved.top, area.right - moved.left,
-                                 area.bottom - moved.top}};
-  };
-  if (switches_.pictureShown) {
-    const Sprite& sprite = pictureSprite_.sprite;
-    add(sprite, Rect{switches_.pictureX, switches_.pictureY, switches_.pictureX + std::int64_t{sprite.contentWidth},
-                     switches_.pictureY + std::int64_t{sprite.contentHeight}});
+Job COverlayRenderer::WantedJob(Element element) const {
+  Job job;
+  job.element = element;
+  job.canvasWidth = canvasWidth_;
+  job.canvasHeight = canvasHeight_;
+  switch (element) {
+    case kLineElement:
+      job.line = line_;
+      job.sequence = lineSequence_;
+      break;
+    case kBlockElement:
+      job.block = block_;
+      job.sequence = blockSequence_;
+      break;
+    case kPictureElement:
+      job.picture = picture_;
+      job.sequence = pictureSequence_;
+      job.pictureX = switches_.pictureX;
+      job.pictureY = switches_.pictureY;
+      job.maxTextureWidth = caps_.MaxTextureWidth;
+      job.maxTextureHeight = caps_.MaxTextureHeight;
+      break;
+    default:
+      // The glyphs do not depend on the screen.
+      job.canvasWidth = job.canvasHeight = 0;
+      break;
   }
-  if (switches_.blockShown) add(blockSprite_.sprite, blockSprite_.area);
-  if (switches_.lineShown) add(lineSprite_.sprite, lineSprite_.area);
-  if (switches_.fpsShown) {
-    const Sprite& sprite = fpsSprite_.sprite;
-    const std::int64_t right = screen.Width() - kFpsMargin;
-    add(sprite, Rect{right - sprite.contentWidth, kFpsMargin, right, kFpsMargin + std::int64_t{sprite.contentHeight}});
-  }
-  return count;
+  return job;
 }
 
-void COverlayRenderer::Draw(const Piece* pieces, int count, IDirect3DSurface8* backBuffer, UINT width, UINT height) {
+void COverlayRenderer::Update() {
+  // Whatever has content is made, shown or not, so that switching it on shows it at once; the frame-rate glyphs
+  // once the frame rate is first shown.
+  const bool has[kElementCount] = {lineRead_ && line_.length > 0, blockRead_ && block_.length > 0,
+                                   pictureRead_ && picture_.generation != 0,
+                                   switches_.fpsShown != 0 || elements_[kGlyphsElement].havePosted};
+  for (int e = 0; e < kElementCount; ++e) {
+    ElementSprites& element = elements_[e];
+    const Job wanted = WantedJob(static_cast<Element>(e));
+    if (!has[e]) {
+      // Nothing to show: the last image goes, and nothing is asked for.
+      if (element.shown.present && element.shown.sequence != wanted.sequence) {
+        ReleaseSprite(element.shown);
+        element.shown.sequence = wanted.sequence;
+        element.shown.present = true;
+      }
+      element.havePosted = false;
+      continue;
+    }
+    if ((!element.havePosted || element.posted != wanted) && content_->Post(wanted)) {
+      element.posted = wanted;
+      element.havePosted = true;
+    }
+    if (std::shared_ptr<const Image> made = content_->Take(static_cast<Element>(e))) {
+      // A newer image than the one being uploaded replaces it.
+      ReleaseSprite(element.next);
+      element.image = std::move(made);
+      element.uploaded = 0;
+    }
+  }
+  const std::uint64_t deadline = NowMicroseconds() + kUploadBudgetMicroseconds;
+  bool first = true;
+  for (ElementSprites& element : elements_) {
+    if (!element.image) continue;
+    Upload(element, first ? 0 : deadline);
+    first = false;
+  }
+}
+
+void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
+  const Image& image = *element.image;
+  Sprite& next = element.next;
+  if (element.uploaded == 0 && next.tiles.empty()) {
+    next.source = element.image;
+    next.area = image.area;
+    next.opaque = image.opaque;
+    next.sequence = image.sequence;
+    // An opaque image is kept in the format of the back buffer it is copied into, where the device has it.
+    next.format = image.opaque && copyableFormat_ != D3DFMT_UNKNOWN ? copyableFormat_ : alphaFormat_;
+    for (int y = 0; y < image.height; y += static_cast<int>(tileSide_)) {
+      for (int x = 0; x < image.width; x += static_cast<int>(tileSide_)) {
+        next.tiles.push_back(Tile{nullptr, x, y, std::min(static_cast<int>(tileSide_), image.width - x),
+                                  std::min(static_cast<int>(tileSide_), image.height - y)});
+      }
+    }
+  }
+  while (element.uploaded < next.tiles.size()) {
+    // The first tile of a frame goes whatever the time, so that every image gets shown.
+    if (deadline != 0 && NowMicroseconds() >= deadline) return;
+    deadline = deadline == 0 ? NowMicroseconds() + kUploadBudgetMicroseconds : deadline;
+    if (!UploadTile(image, next, next.tiles[element.uploaded])) {
+      // No texture for it: this image goes without showing, and the element shows nothing until it changes.
+      ReleaseSprite(next);
+      next.present = true;
+      next.tiles.clear();
+      element.uploaded = 0;
+      break;
+    }
+    ++element.uploaded;
+  }
+  ReleaseSprite(element.shown);
+  element.shown = std::move(next);
+  element.shown.present = true;
+  next = Sprite{};
+  element.image = nullptr;
+  element.uploaded = 0;
+}
+
+bool COverlayRenderer::UploadTile(const Image& image, Sprite& sprite, Tile& tile) {
+  // A texture of a tile no longer shown, or a new one in the device's own memory.
+  for (auto spare = spareTiles_.begin(); spare != spareTiles_.end() && !tile.texture; ++spare) {
+    if (spare->first == sprite.format) {
+      tile.texture = spare->second;
+      spareTiles_.erase(spare);
+      break;
+    }
+  }
+  if (!tile.texture) {
+    if (FAILED(device_->CreateTexture(tileSide_, tileSide_, 1, 0, sprite.format, D3DPOOL_DEFAULT, &tile.texture))) {
+      tile.texture = nullptr;
+      return false;
+    }
+    ledger_.Adopt(tile.texture);
+    Count(stats_, &OverlayStats::texturesCreated);
+  }
+  // Filled in system memory, then copied to the device's: the device keeps one copy only.
+  IDirect3DTexture8* staging = nullptr;
+  if (FAILED(device_->CreateTexture(tileSide_, tileSide_, 1, 0, sprite.format, D3DPOOL_SYSTEMMEM, &staging))) {
+    return false;
+  }
+  ledger_.Adopt(staging);
+  D3DLOCKED_RECT locked{};
+  const RECT part{0, 0, tile.width, tile.height};
+  if (FAILED(staging->LockRect(0, &locked, &part, 0))) {
+    ledger_.Release(staging);
+    return false;
+  }
+  for (int y = 0; y < tile.height; ++y) {
+    const std::uint32_t* from =
+        image.pixels.data() + static_cast<std::size_t>(tile.y + y) * static_cast<std::size_t>(image.width) + tile.x;
+    auto* to = static_cast<unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y) * locked.Pitch;
+    if (sprite.format == D3DFMT_A4R4G4B4 || sprite.format == D3DFMT_A1R5G5B5) {
+      auto* pixels = reinterpret_cast<std::uint16_t*>(to);
+      for (int x = 0; x < tile.width; ++x) {
+        pixels[x] = sprite.format == D3DFMT_A4R4G4B4 ? ToA4R4G4B4(from[x]) : ToA1R5G5B5(from[x]);
+      }
+    } else {
+      std::memcpy(to, from, static_cast<std::size_t>(tile.width) * 4);
+    }
+  }
+  staging->UnlockRect(0);
+  const HRESULT copied = device_->UpdateTexture(staging, tile.texture);
+  ledger_.Release(staging);
+  Count(stats_, &OverlayStats::texturesFilled);
+  return SUCCEEDED(copied);
+}
+
+void COverlayRenderer::ReleaseSprite(Sprite& sprite) {
+  for (Tile& tile : sprite.tiles) {
+    if (!tile.texture) continue;
+    if (spareTiles_.size() < kSpareTiles) {
+      spareTiles_.emplace_back(sprite.format, tile.texture);
+      tile.texture = nullptr;
+    } else {
+      ledger_.Release(tile.texture);
+    }
+  }
+  sprite = Sprite{};
+}
+
+void COverlayRenderer::ReleaseAll() {
+  for (ElementSprites& element : elements_) {
+    // Uploaded again, after a reset, from the images they were made from.
+    if (!element.image) element.image = element.shown.source;
+    ReleaseSprite(element.shown);
+    ReleaseSprite(element.next);
+    element.uploaded = 0;
+  }
+  for (auto& spare : spareTiles_) ledger_.Release(spare.second);
+  spareTiles_.clear();
+}
+
+void COverlayRenderer::AddPieces(const Sprite& sprite, const Rect& part, std::int64_t atX, std::int64_t atY,
+                                 const Rect& screen) {
+  for (const Tile& tile : sprite.tiles) {
+    if (!tile.texture) continue;
+    // The part of this tile that is asked for, in the image's pixels.
+    const Rect inImage = Intersect(Rect{tile.x, tile.y, tile.x + tile.width, tile.y + tile.height}, part);
+    if (inImage.Empty()) continue;
+    const Rect placed{atX + inImage.left - part.left + screen.left, atY + inImage.top - part.top + screen.top,
+                      atX + inImage.right - part.left + screen.left, atY + inImage.bottom - part.top + screen.top};
+    const Rect area = Intersect(placed, screen);
+    if (area.Empty()) continue;
+    const Rect content{inImage.left - tile.x + (area.left - placed.left), inImage.top - tile.y + (area.top - placed.top),
+                       inImage.left - tile.x + (area.right - placed.left),
+                       inImage.top - tile.y + (area.bottom - placed.top)};
+    pieces_.push_back(Piece{tile.texture, sprite.format, sprite.opaque, area, content});
+  }
+}
+
+void COverlayRenderer::CollectPieces(const Rect& screen) {
+  pieces_.clear();
+  // Bottom first: the picture, then the block, the line and the frame rate.
+  const bool shown[] = {switches_.pictureShown != 0, switches_.blockShown != 0, switches_.lineShown != 0};
+  const Element order[] = {kPictureElement, kBlockElement, kLineElement};
+  for (int i = 0; i < 3; ++i) {
+    const Sprite& sprite = elements_[order[i]].shown;
+    if (!shown[i] || sprite.tiles.empty()) continue;
+    AddPieces(sprite, Rect{0, 0, sprite.area.Width(), sprite.area.Height()}, sprite.area.left, sprite.area.top, screen);
+  }
+  if (switches_.fpsShown) AddFpsPieces(screen);
+}
+
+void COverlayRenderer::AddFpsPieces(const Rect& screen) {
+  const Sprite& glyphs = elements_[kGlyphsElement].shown;
+  const int cell = GlyphCellWidth();
+  if (glyphs.tiles.empty() || cell <= 0 || !LayFigure(FpsText(fpsMeter_.Fps()), cell, kFpsPaddingX, figure_)) return;
+  const int width = figure_.back().offset + figure_.back().width;
+  const std::int64_t left = screen.Width() - kFpsMargin - width;
+  for (const FigureCell& c : figure_) {
+    const Rect part{std::int64_t{c.glyph} * cell, 0, std::int64_t{c.glyph} * cell + c.width, glyphs.area.Height()};
+    AddPieces(glyphs, part, left + c.offset, kFpsMargin, screen);
+  }
+}
+
+void COverlayRenderer::Draw(IDirect3DSurface8* backBuffer, UINT width, UINT height) {
   bool needsPipeline = false;
-  for (int i = 0; i < count; ++i) needsPipeline = needsPipeline || !Copyable(*pieces[i].sprite);
+  for (const Piece& piece : pieces_) needsPipeline = needsPipeline || !Copyable(piece);
   if (needsPipeline) {
-    DrawWithPipeline(pieces, count, backBuffer, width, height);
+    DrawWithPipeline(backBuffer, width, height);
   } else {
     // Copies alone touch none of the game's states: nothing to save and restore.
-    for (int i = 0; i < count; ++i) Copy(pieces[i], backBuffer);
+    for (const Piece& piece : pieces_) Copy(piece, backBuffer);
   }
 }
 
-void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3DSurface8* backBuffer, UINT width,
-                                        UINT height) {
+void COverlayRenderer::DrawWithPipeline(IDirect3DSurface8* backBuffer, UINT width, UINT height) {
   // The game's values of the states the overlay sets: captured into a state block of exactly those states, or,
   // where the device cannot be read, followed by the mirror.
   if (!mirror_) {
@@ -375,8 +579,8 @@ void COverlayRenderer::DrawWithPipeline(const Piece* pieces, int count, IDirect3
 
   if (targetReady && SUCCEEDED(device_->BeginScene())) {
     SetOverlayStates(width, height);
-    for (int i = 0; i < count; ++i) {
-      if (!Copyable(*pieces[i].sprite) || !Copy(pieces[i], backBuffer)) DrawQuad(pieces[i]);
+    for (const Piece& piece : pieces_) {
+      if (!Copyable(piece) || !Copy(piece, backBuffer)) DrawQuad(piece);
     }
     device_->EndScene();
   }
@@ -403,13 +607,13 @@ void COverlayRenderer::SetOverlayStates(UINT width, UINT height) {
   device_->SetPixelShader(0);
 }
 
-bool COverlayRenderer::Copyable(const Sprite& sprite) const {
-  return sprite.opaque && sprite.format == copyFormat_;
+bool COverlayRenderer::Copyable(const Piece& piece) const {
+  return piece.opaque && piece.format == backBufferFormat_ && piece.format == copyableFormat_;
 }
 
 bool COverlayRenderer::Copy(const Piece& piece, IDirect3DSurface8* backBuffer) {
   IDirect3DSurface8* surface = nullptr;
-  if (FAILED(piece.sprite->texture->GetSurfaceLevel(0, &surface))) return false;
+  if (FAILED(piece.texture->GetSurfaceLevel(0, &surface))) return false;
   const RECT source{static_cast<LONG>(piece.content.left), static_cast<LONG>(piece.content.top),
                     static_cast<LONG>(piece.content.right), static_cast<LONG>(piece.content.bottom)};
   const POINT at{static_cast<LONG>(piece.area.left), static_cast<LONG>(piece.area.top)};
@@ -419,7 +623,6 @@ bool COverlayRenderer::Copy(const Piece& piece, IDirect3DSurface8* backBuffer) {
 }
 
 void COverlayRenderer::DrawQuad(const Piece& piece) {
-  const Sprite& sprite = *piece.sprite;
   const Rect& area = piece.area;
   const Rect& content = piece.content;
   // The texels carry the colours; the vertices only pass them on.
@@ -430,174 +633,21 @@ void COverlayRenderer::DrawQuad(const Piece& piece) {
   const float top = static_cast<float>(area.top) - 0.5f;
   const float right = static_cast<float>(area.right) - 0.5f;
   const float bottom = static_cast<float>(area.bottom) - 0.5f;
-  const float u0 = static_cast<float>(content.left) / static_cast<float>(sprite.textureWidth);
-  const float v0 = static_cast<float>(content.top) / static_cast<float>(sprite.textureHeight);
-  const float u1 = static_cast<float>(content.right) / static_cast<float>(sprite.textureWidth);
-  const float v1 = static_cast<float>(content.bottom) / static_cast<float>(sprite.textureHeight);
+  const float side = static_cast<float>(tileSide_);
+  const float u0 = static_cast<float>(content.left) / side;
+  const float v0 = static_cast<float>(content.top) / side;
+  const float u1 = static_cast<float>(content.right) / side;
+  const float v1 = static_cast<float>(content.bottom) / side;
   const Vertex quad[4] = {
       {left, top, 0.0f, 1.0f, argb, u0, v0},
       {right, top, 0.0f, 1.0f, argb, u1, v0},
       {left, bottom, 0.0f, 1.0f, argb, u0, v1},
       {right, bottom, 0.0f, 1.0f, argb, u1, v1},
   };
-  device_->SetTexture(0, sprite.texture);
-  if (sprite.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+  device_->SetTexture(0, piece.texture);
+  if (piece.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
   device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));
-  if (sprite.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
-}
-
-void COverlayRenderer::BuildLine() {
-  const std::string_view text(line_.text, line_.length);
-  const TextMetrics metrics = CTextRaster::Measure(text, line_.look);
-  const Rect box{line_.x, line_.y, line_.x + std::int64_t{metrics.width}, line_.y + std::int64_t{metrics.lineHeight}};
-  BuildText(lineSprite_, {text}, line_.look, box, box.left, box.top);
-}
-
-void COverlayRenderer::BuildBlock() {
-  const Rect box{block_.x, block_.y, block_.x + std::int64_t{block_.width}, block_.y + std::int64_t{block_.height}};
-  BuildText(blockSprite_, SplitLines(std::string_view(block_.text, block_.length)), block_.look, box, box.left,
-            box.top);
-}
-
-void COverlayRenderer::BuildFps() {
-  const std::string text = FpsText(fpsMeter_.Fps());
-  TextLook look;
-  look.argb = kFpsColour;
-  look.size = kFpsTextHeight;
-  look.flags = kBold | kMonospace | kBlackBackground;
-  const TextMetrics metrics = CTextRaster::Measure(text, look);
-  // Made at the corner; each screen puts it into its own top right corner.
-  const Rect box{0, 0, metrics.width + 2 * kFpsPaddingX, metrics.lineHeight + 2 * kFpsPaddingY};
-  BuildText(fpsSprite_, {text}, look, box, kFpsPaddingX, kFpsPaddingY);
-}
-
-void COverlayRenderer::BuildText(TextSprite& text, const std::vector<std::string_view>& lines, const TextLook& look,
-                                 const Rect& box, std::int64_t originX, std::int64_t originY) {
-  text.built = true;
-  text.area = Rect{};
-  if ((look.argb >> 24) == 0) return;
-  Rect visible = Intersect(box, Rect{0, 0, std::max<std::int64_t>(canvasWidth_, box.Width()),
-                                     std::max<std::int64_t>(canvasHeight_, box.Height())});
-  visible.right = std::min<std::int64_t>(visible.right, visible.left + caps_.MaxTextureWidth);
-  visible.bottom = std::min<std::int64_t>(visible.bottom, visible.top + caps_.MaxTextureHeight);
-  if (visible.Empty()) return;
-  CTextRaster raster;
-  if (!raster.Draw(lines, look, originX, originY, visible)) return;
-  const bool black = (look.flags & kBlackBackground) != 0;
-  // The 256 texels a coverage can give, worked out once.
-  std::uint32_t texels[256];
-  for (unsigned coverage = 0; coverage < 256; ++coverage) texels[coverage] = TextTexel(coverage, look.argb, black);
-  const bool opaque = black && (look.argb >> 24) == 0xFF;
-  const bool uploaded = Upload(text.sprite, static_cast<UINT>(raster.width()), static_cast<UINT>(raster.height()),
-                               opaque, [&](unsigned char* bits, INT pitch) {
-                                 for (int y = 0; y < raster.height(); ++y) {
-                                   auto* row = reinterpret_cast<std::uint32_t*>(bits + static_cast<std::ptrdiff_t>(y) * pitch);
-                                   for (int x = 0; x < raster.width(); ++x) row[x] = texels[raster.Coverage(x, y)];
-                                 }
-                               });
-  if (uploaded) text.area = visible;
-}
-
-void COverlayRenderer::BuildPicture() {
-  pictureSprite_.built = true;
-  pictureSprite_.sprite.contentWidth = 0;
-  pictureSprite_.sprite.contentHeight = 0;
-  if (picture_.generation == 0) return;
-  const SectionView section = ProcessPicture().Map(picture_.generation);
-  if (!section || section.bytes() < sizeof(PictureHeader)) return;
-  const auto* bytes = static_cast<const unsigned char*>(section.data());
-  PictureHeader header;
-  std::memcpy(&header, bytes, sizeof header);
-  if (!CheckPictureSection(header, section.bytes(), picture_)) return;
-  const Size size{picture_.width, picture_.height};
-  // A picture larger than the device's largest texture is scaled down to fit.
-  const Size fitted = FitWithin(size, caps_.MaxTextureWidth, caps_.MaxTextureHeight);
-  const auto* pixels = reinterpret_cast<const std::uint32_t*>(bytes + sizeof(PictureHeader));
-  bool opaque = true;
-  for (std::size_t i = 0, count = std::size_t{size.width} * size.height; i < count && opaque; ++i) {
-    opaque = (pixels[i] >> 24) == 0xFF;
-  }
-  Upload(pictureSprite_.sprite, fitted.width, fitted.height, opaque, [&](unsigned char* bits, INT pitch) {
-    if (fitted == size) {
-      for (std::uint32_t y = 0; y < size.height; ++y) {
-        std::memcpy(bits + static_cast<std::ptrdiff_t>(y) * pitch, pixels + std::size_t{y} * size.width,
-                    std::size_t{size.width} * 4);
-      }
-    } else {
-      ScaleDown(pixels, size, size.width, reinterpret_cast<std::uint32_t*>(bits), fitted,
-                static_cast<std::size_t>(pitch) / 4);
-    }
-  });
-}
-
-template <class Fill>
-bool COverlayRenderer::Upload(Sprite& sprite, UINT width, UINT height, bool opaque, Fill fill) {
-  sprite.contentWidth = 0;
-  sprite.contentHeight = 0;
-  sprite.opaque = opaque;
-  // An opaque sprite is kept in the back buffer's format where it can be copied there (the fill's alpha then
-  // goes unused); any other in 32-bit colour with alpha.
-  const D3DFORMAT format = opaque && copyFormat_ != D3DFMT_UNKNOWN ? copyFormat_ : D3DFMT_A8R8G8B8;
-  if (width == 0 || height == 0) return false;
-  UINT textureWidth = width;
-  UINT textureHeight = height;
-  if ((caps_.TextureCaps & D3DPTEXTURECAPS_POW2) && !(caps_.TextureCaps & D3DPTEXTURECAPS_NONPOW2CONDITIONAL)) {
-    textureWidth = NextPowerOfTwo(textureWidth);
-    textureHeight = NextPowerOfTwo(textureHeight);
-  }
-  if (caps_.TextureCaps & D3DPTEXTURECAPS_SQUAREONLY) textureWidth = textureHeight = std::max(textureWidth, textureHeight);
-  if (textureWidth > caps_.MaxTextureWidth || textureHeight > caps_.MaxTextureHeight) return false;
-
-  // Filled in system memory, then copied to a texture of the default pool: the device keeps one copy only.
-  IDirect3DTexture8* staging = nullptr;
-  if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, format, D3DPOOL_SYSTEMMEM, &staging))) {
-    return false;
-  }
-  ledger_.Adopt(staging);
-  D3DLOCKED_RECT locked{};
-  if (FAILED(staging->LockRect(0, &locked, nullptr, 0))) {
-    ledger_.Release(staging);
-    return false;
-  }
-  auto* bits = static_cast<unsigned char*>(locked.pBits);
-  for (UINT y = 0; y < textureHeight; ++y) std::memset(bits + static_cast<std::ptrdiff_t>(y) * locked.Pitch, 0, textureWidth * 4);
-  fill(bits, locked.Pitch);
-  staging->UnlockRect(0);
-
-  if (sprite.texture &&
-      (sprite.textureWidth != textureWidth || sprite.textureHeight != textureHeight || sprite.format != format)) {
-    ledger_.Release(sprite.texture);
-  }
-  if (!sprite.texture) {
-    if (FAILED(device_->CreateTexture(textureWidth, textureHeight, 1, 0, format, D3DPOOL_DEFAULT, &sprite.texture))) {
-      sprite.texture = nullptr;
-      ledger_.Release(staging);
-      return false;
-    }
-    ledger_.Adopt(sprite.texture);
-    Count(stats_, &OverlayStats::texturesCreated);
-    sprite.textureWidth = textureWidth;
-    sprite.textureHeight = textureHeight;
-    sprite.format = format;
-  }
-  const HRESULT copied = device_->UpdateTexture(staging, sprite.texture);
-  ledger_.Release(staging);
-  Count(stats_, &OverlayStats::texturesFilled);
-  if (FAILED(copied)) return false;
-  sprite.contentWidth = width;
-  sprite.contentHeight = height;
-  return true;
-}
-
-void COverlayRenderer::ReleaseSprites() {
-  for (Sprite* sprite : {&lineSprite_.sprite, &blockSprite_.sprite, &fpsSprite_.sprite, &pictureSprite_.sprite}) {
-    ledger_.Release(sprite->texture);
-    *sprite = Sprite{};
-  }
-  lineSprite_.built = false;
-  blockSprite_.built = false;
-  fpsSprite_.built = false;
-  pictureSprite_.built = false;
+  if (piece.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
 }
 
 }  // namespace ingame

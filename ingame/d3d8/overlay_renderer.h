@@ -1,11 +1,17 @@
-// The overlay as one game device draws it: reads the shared state once per present (a few numbers compared while
-// nothing changes), turns a changed text or picture into a texture once, and draws the shown elements into the
-// back buffer of the swap chain the game presents, just before it does, leaving every state of the game's as it was.
+// The overlay as one game device draws it. At each present of the game's it reads the shared state (a few numbers
+// compared while nothing changes), asks the overlay's worker (overlay_content.h) for the image of whatever changed,
+// uploads a finished image into textures a few tiles at a time, within a small budget of time per frame, and draws
+// the shown elements into the back buffer of the swap chain the game presents, just before it does, leaving every
+// state of the game's as it was. An element keeps showing its last image until the next is all uploaded.
 //
 // The elements are placed in the part of the back buffer that is presented: its top left corner is the overlay's
-// (0, 0), and the frame rate sits in its top right corner.
+// (0, 0), and the frame rate sits in its top right corner, put together from glyphs uploaded once.
 //
-// Whatever fails here costs the overlay, never the game: an element whose texture cannot be made is left out
+// Images are cut into square tiles that any device takes (a power of two, at most its largest texture, any aspect
+// ratio), in a format the device has (32-bit with alpha, else 16-bit with alpha; an opaque image in the back
+// buffer's format where it can be copied there).
+//
+// Whatever fails here costs the overlay, never the game: an element whose textures cannot be made is left out
 // until it changes, a frame in which the device is lost or in a scene is drawn without the overlay.
 #pragma once
 
@@ -13,12 +19,12 @@
 
 #include <cstdint>
 #include <memory>
-#include <string_view>
 #include <vector>
 
 #include "ingame/common/layout.h"
 #include "ingame/common/overlay_stats.h"
 #include "ingame/common/shared_state.h"
+#include "ingame/d3d8/overlay_content.h"
 #include "ingame/d3d8/own_objects.h"
 #include "ingame/d3d8/state_mirror.h"
 
@@ -58,34 +64,42 @@ class COverlayRenderer {
   void Abandon();
 
  private:
-  // A texture of the overlay's, in the device's default pool, with the part of it that holds content.
-  struct Sprite {
+  // A part of an image in a texture of its own, at (x, y) of the image.
+  struct Tile {
     IDirect3DTexture8* texture = nullptr;
-    UINT textureWidth = 0;
-    UINT textureHeight = 0;
-    UINT contentWidth = 0;
-    UINT contentHeight = 0;
-    // Every texel is opaque: drawn without blending, which costs a software renderer much less, or, where the
-    // texture has the back buffer's format, copied into the back buffer, which costs it less still.
-    bool opaque = false;
-    D3DFORMAT format = D3DFMT_A8R8G8B8;
+    int x = 0;
+    int y = 0;
+    int width = 0;
+    int height = 0;
   };
 
-  // A text as drawn, its black background included: its texture covers `area` of the overlay's screen.
-  struct TextSprite {
-    Sprite sprite;
+  // An image as the device has it: its tiles, where it goes, and whether it can be copied into the back buffer.
+  struct Sprite {
+    std::vector<Tile> tiles;
     Rect area;
-    bool built = false;  // made for the current content (or found impossible to make: then nothing is drawn)
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+    bool opaque = false;
+    std::uint32_t sequence = 0;
+    bool present = false;  // holds an image, possibly one of no pixels
+    // The image it was made from, kept to be uploaded again after a reset.
+    std::shared_ptr<const Image> source;
   };
 
-  struct PictureSprite {
-    Sprite sprite;
-    bool built = false;
+  // An element: the sprite drawn, the image being uploaded into the next one, and the job last posted for it.
+  struct ElementSprites {
+    Sprite shown;
+    Sprite next;
+    std::shared_ptr<const Image> image;  // being uploaded into `next`
+    std::size_t uploaded = 0;            // tiles of `next` filled so far
+    Job posted;
+    bool havePosted = false;
   };
 
-  // A sprite's part that goes onto the back buffer: `content` of its texture onto `area`.
+  // A texture's part that goes onto the back buffer: `content` of `texture` onto `area`.
   struct Piece {
-    const Sprite* sprite = nullptr;
+    IDirect3DTexture8* texture = nullptr;
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+    bool opaque = false;
     Rect area;
     Rect content;
   };
@@ -93,29 +107,25 @@ class COverlayRenderer {
   void ReadSharedState(const SharedState& state);
   void PublishScreen(SharedState& state, const Rect& screen);
   bool AnythingShown() const;
-  // The pieces to draw, bottom first, onto `screen` of the back buffer; their number.
-  int Pieces(const Rect& screen, Piece (&pieces)[4]);
-  void Draw(const Piece* pieces, int count, IDirect3DSurface8* backBuffer, UINT width, UINT height);
-  void DrawWithPipeline(const Piece* pieces, int count, IDirect3DSurface8* backBuffer, UINT width, UINT height);
+  // Posts a job for each element whose content changed, and uploads what the worker has made, within the budget.
+  void Update();
+  Job WantedJob(Element element) const;
+  void Upload(ElementSprites& element, std::uint64_t deadline);
+  bool UploadTile(const Image& image, Sprite& sprite, Tile& tile);
+  void ReleaseSprite(Sprite& sprite);
+  void ReleaseAll();
+  // The pieces of `sprite` showing `part` of its image (all of it when null) at `at` of the overlay's screen, moved
+  // onto `screen` of the back buffer and cut to it.
+  void AddPieces(const Sprite& sprite, const Rect& part, std::int64_t atX, std::int64_t atY, const Rect& screen);
+  void CollectPieces(const Rect& screen);
+  void AddFpsPieces(const Rect& screen);
+  void Draw(IDirect3DSurface8* backBuffer, UINT width, UINT height);
+  void DrawWithPipeline(IDirect3DSurface8* backBuffer, UINT width, UINT height);
   // Sets the states of overlay_states.h, the viewport over the back buffer and the overlay's vertex format.
   void SetOverlayStates(UINT width, UINT height);
-  bool Copyable(const Sprite& sprite) const;
+  bool Copyable(const Piece& piece) const;
   bool Copy(const Piece& piece, IDirect3DSurface8* backBuffer);
   void DrawQuad(const Piece& piece);
-
-  void BuildLine();
-  void BuildBlock();
-  void BuildFps();
-  void BuildPicture();
-  // Draws the lines into `text`, the first one's top left corner at `origin`, within `box` (which a black
-  // background fills) and the overlay's screen.
-  void BuildText(TextSprite& text, const std::vector<std::string_view>& lines, const TextLook& look, const Rect& box,
-                 std::int64_t originX, std::int64_t originY);
-  // Fills `sprite` with content of the given size; `fill` writes 0xAARRGGBB rows at the locked pitch.
-  template <class Fill>
-  bool Upload(Sprite& sprite, UINT width, UINT height, bool opaque, Fill fill);
-
-  void ReleaseSprites();
   // Makes the texts again for a screen of another size.
   void SetCanvas(const Rect& screen);
 
@@ -125,13 +135,15 @@ class COverlayRenderer {
   D3DCAPS8 caps_{};
   bool usable_ = false;  // the device can draw the overlay at all
   bool recording_ = false;
-  // The size of the largest screen presented lately: texts are made for it, and cut to it.
+  // The side of the tiles, and the formats of tiles with alpha and of opaque ones (D3DFMT_UNKNOWN: none).
+  UINT tileSide_ = 0;
+  D3DFORMAT alphaFormat_ = D3DFMT_UNKNOWN;
+  D3DFORMAT copyableFormat_ = D3DFMT_UNKNOWN;
+  // The back buffer drawn into now: opaque tiles of its format are copied into it.
+  D3DFORMAT backBufferFormat_ = D3DFMT_UNKNOWN;
+  // The size of the largest screen presented lately: texts and the picture are made for it, and cut to it.
   std::int64_t canvasWidth_ = 0;
   std::int64_t canvasHeight_ = 0;
-  // The format opaque sprites are kept in so that they can be copied into the back buffer: the format of the
-  // back buffer drawn last when it takes such copies (32-bit without alpha, not multisampled); D3DFMT_UNKNOWN when
-  // it takes none.
-  D3DFORMAT copyFormat_ = D3DFMT_UNKNOWN;
 
   // The state block of the overlay's states, for saving and restoring the game's values on a device that can.
   DWORD stateBlock_ = 0;
@@ -150,10 +162,12 @@ class COverlayRenderer {
   PictureRecord picture_;
   SwitchRecord switches_;
 
-  TextSprite lineSprite_;
-  TextSprite blockSprite_;
-  TextSprite fpsSprite_;  // placed in each screen's top right corner, not at `area`
-  PictureSprite pictureSprite_;
+  std::shared_ptr<CContentSlots> content_;
+  ElementSprites elements_[kElementCount];
+  // Textures of tiles no longer shown, for the next images' tiles, with their formats.
+  std::vector<std::pair<D3DFORMAT, IDirect3DTexture8*>> spareTiles_;
+  std::vector<Piece> pieces_;
+  std::vector<FigureCell> figure_;
 
   FpsMeter fpsMeter_;
   ScreenWord screenWord_ = 0;

@@ -85,13 +85,34 @@ TEST(Layout, FittingKeepsTheAspectAndTheLimits) {
   EXPECT_EQ(FitPictureLimits(Size{32768, 32768}), (Size{4096, 4096}));
 }
 
-TEST(Layout, ScaleDownAveragesWhatEachPixelCovers) {
-  const std::uint32_t source[] = {0xFF000000, 0xFFFFFFFF, 0x00000000, 0x00000000,
-                                  0xFF000000, 0xFFFFFFFF, 0x00000000, 0x00000000};
-  std::uint32_t target[2] = {};
-  ScaleDown(source, Size{4, 2}, 4, target, Size{2, 1}, 2);
+// Each target pixel is the mean of what it covers, colours weighted by alpha: an opaque red pixel and a clear
+// black one give red at half alpha, not a dark red; only the region asked for is written.
+TEST(Layout, ScaleRegionAveragesWhatEachPixelCoversWeightedByAlpha) {
+  const std::uint32_t source[] = {0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0x00000000, 0x00000000, 0x00000000,
+                                  0xFF000000, 0xFFFFFFFF, 0xFFFF0000, 0x00000000, 0x00000000, 0x00000000};
+  const auto row = [&](std::uint32_t y) { return source + y * 6; };
+  std::uint32_t target[3] = {1, 1, 1};
+  ScaleRegion(row, Size{6, 2}, Size{3, 1}, Rect{0, 0, 3, 1}, target, 3);
   EXPECT_EQ(target[0], 0xFF808080u);
-  EXPECT_EQ(target[1], 0x00000000u);
+  EXPECT_EQ(target[1], 0x80FF0000u);
+  EXPECT_EQ(target[2], 0x00000000u);
+  std::uint32_t part[2] = {1, 1};
+  ScaleRegion(row, Size{6, 2}, Size{3, 1}, Rect{1, 0, 2, 1}, part, 2);
+  EXPECT_EQ(part[0], 0x80FF0000u);
+  EXPECT_EQ(part[1], 1u);
+}
+
+TEST(Layout, FigureCellsFromPreparedGlyphs) {
+  std::vector<FigureCell> cells;
+  ASSERT_TRUE(LayFigure("FPS 60", 10, 4, cells));
+  ASSERT_EQ(cells.size(), 8u);
+  EXPECT_EQ(cells[1].glyph, 12);  // F
+  EXPECT_EQ(cells[1].offset, 4);
+  EXPECT_EQ(cells[6].glyph, 2);   // 0
+  EXPECT_EQ(cells[7].offset, 64);
+  EXPECT_EQ(cells[7].width, 4);
+  EXPECT_FALSE(LayFigure("FPS x", 10, 4, cells));
+  EXPECT_TRUE(cells.empty());
 }
 
 TEST(Layout, LinesClipsAndFrameRate) {
@@ -136,16 +157,13 @@ TEST(Layout, TextTexelsCarryColourCoverageAndBackground) {
   EXPECT_EQ(TextTexel(0, 0x00FFFFFF, true), 0u);
 }
 
-TEST(Layout, PictureSignatures) {
-  const auto has = [](std::string_view bytes) {
-    return HasPictureSignature(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-  };
-  using namespace std::string_view_literals;
-  for (std::string_view picture : {"BM6\0\0"sv, "\xFF\xD8\xFF\xE0"sv, "\x89PNG\r\n\x1A\n...."sv, "GIF89a.."sv,
-                                   "II*\0...."sv, "\0\0\1\0\1\0"sv}) {
-    EXPECT_TRUE(has(picture)) << picture;
-  }
-  for (std::string_view other : {""sv, "B"sv, "MZ\x90\0"sv, "\x89PNG\r\n"sv, "GIF90a"sv, "hello"sv}) {
-    EXPECT_FALSE(has(other)) << other;
+TEST(Layout, OnlyFilesOnADriveArePicturePaths) {
+  EXPECT_TRUE(IsDriveFilePath("C:\\pictures\\a.png"));
+  EXPECT_TRUE(IsDriveFilePath("d:/x/console.bmp"));
+  EXPECT_TRUE(IsDriveFilePath("C:\\com10\\nul1.png"));
+  for (const char* blocked : {"\\\\server\\share\\a.png", "\\\\.\\pipe\\p", "\\\\.\\COM1", "\\\\?\\C:\\a.png",
+                              "C:\\dir\\NUL", "C:\\dir\\com1.png", "C:\\LPT3 .txt\\a.png", "C:\\dir\\CONIN$", "C:",
+                              "C:\\", "C:\\dir\\", "relative\\a.png", ""}) {
+    EXPECT_FALSE(IsDriveFilePath(blocked)) << blocked;
   }
 }

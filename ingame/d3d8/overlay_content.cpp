@@ -1,0 +1,374 @@
+#include "ingame/d3d8/overlay_content.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "ingame/common/shared_section.h"
+#include "ingame/d3d8/text_raster.h"
+
+namespace ingame {
+namespace {
+
+bool SameText(const char* a, std::uint16_t lengthA, const char* b, std::uint16_t lengthB) {
+  return lengthA == lengthB && std::memcmp(a, b, lengthA) == 0;
+}
+
+std::shared_ptr<Image> EmptyImage(std::uint32_t sequence) {
+  auto image = std::make_shared<Image>();
+  image->sequence = sequence;
+  return image;
+}
+
+// Draws the lines, the first one's top left corner at `origin`, within `box` (which a black background fills) and
+// the overlay's screen.
+std::shared_ptr<const Image> TextImage(const std::vector<std::string_view>& lines, const TextLook& look,
+                                       const Rect& box, const Job& job) {
+  auto image = EmptyImage(job.sequence);
+  if ((look.argb >> 24) == 0) return image;
+  const Rect visible = Intersect(box, Rect{0, 0, job.canvasWidth, job.canvasHeight});
+  CTextRaster raster;
+  if (visible.Empty() || !raster.Draw(lines, look, box.left, box.top, visible)) return image;
+  const bool black = (look.flags & kBlackBackground) != 0;
+  // The 256 texels a coverage can give, worked out once.
+  std::uint32_t texels[256];
+  for (unsigned coverage = 0; coverage < 256; ++coverage) texels[coverage] = TextTexel(coverage, look.argb, black);
+  image->width = raster.width();
+  image->height = raster.height();
+  image->pixels.resize(static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height));
+  for (int y = 0; y < image->height; ++y) {
+    std::uint32_t* row = image->pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image->width);
+    for (int x = 0; x < image->width; ++x) row[x] = texels[raster.Coverage(x, y)];
+  }
+  image->area = visible;
+  image->opaque = black && (look.argb >> 24) == 0xFF;
+  return image;
+}
+
+TextLook FpsLook() {
+  TextLook look;
+  look.argb = kFpsColour;
+  look.size = kFpsTextHeight;
+  look.flags = kBold | kMonospace | kBlackBackground;
+  return look;
+}
+
+// The glyphs of kFpsGlyphs side by side, each in a cell of the figure's full height, over black.
+std::shared_ptr<const Image> GlyphsImage() {
+  auto image = EmptyImage(0);
+  const TextLook look = FpsLook();
+  const int cell = GlyphCellWidth();
+  const int height = CTextRaster::Measure("0", look).lineHeight + 2 * kFpsPaddingY;
+  const int count = static_cast<int>(sizeof kFpsGlyphs - 1);
+  if (cell <= 0 || height <= 2 * kFpsPaddingY) return image;
+  image->width = cell * count;
+  image->height = height;
+  image->pixels.assign(static_cast<std::size_t>(image->width) * static_cast<std::size_t>(height), 0xFF000000u);
+  for (int i = 0; i < count; ++i) {
+    CTextRaster raster;
+    const Rect cellRect{std::int64_t{i} * cell, 0, std::int64_t{i + 1} * cell, height};
+    if (!raster.Draw({std::string_view(&kFpsGlyphs[i], 1)}, look, cellRect.left, kFpsPaddingY, cellRect)) continue;
+    for (int y = 0; y < raster.height(); ++y) {
+      std::uint32_t* row = image->pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image->width);
+      for (int x = 0; x < raster.width(); ++x) row[i * cell + x] = TextTexel(raster.Coverage(x, y), look.argb, true);
+    }
+  }
+  image->area = Rect{0, 0, image->width, image->height};
+  image->opaque = true;
+  return image;
+}
+
+// The part of the picture that lies on the overlay's screen, the picture scaled down first where it is larger than
+// the device's largest texture: never more pixels than the screen has, whatever size the picture is.
+std::shared_ptr<const Image> PictureImage(const Job& job) {
+  auto image = EmptyImage(job.sequence);
+  const std::shared_ptr<const CPictureSection> section = KeptPicture(job.picture);
+  if (!section) return image;
+  const Size size{job.picture.width, job.picture.height};
+  const Size shown = FitWithin(size, job.maxTextureWidth, job.maxTextureHeight);
+  const Rect placed{job.pictureX, job.pictureY, job.pictureX + std::int64_t{shown.width},
+                    job.pictureY + std::int64_t{shown.height}};
+  const Rect visible = Intersect(placed, Rect{0, 0, job.canvasWidth, job.canvasHeight});
+  if (visible.Empty()) return image;
+  const Rect region{visible.left - placed.left, visible.top - placed.top, visible.right - placed.left,
+                    visible.bottom - placed.top};
+  image->width = static_cast<int>(region.Width());
+  image->height = static_cast<int>(region.Height());
+  image->pixels.resize(static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height));
+  CPictureSection::Rows rows(*section);
+  bool readable = true;
+  if (shown == size) {
+    for (int y = 0; y < image->height && readable; ++y) {
+      const std::uint32_t* row = rows.Row(static_cast<std::uint32_t>(region.top + y));
+      readable = row != nullptr;
+      if (readable) {
+        std::memcpy(image->pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image->width),
+                    row + region.left, static_cast<std::size_t>(image->width) * 4);
+      }
+    }
+  } else {
+    // A row the section cannot give reads as a transparent one, and the image is dropped after.
+    const std::vector<std::uint32_t> clear(size.width, 0);
+    ScaleRegion(
+        [&](std::uint32_t y) {
+          const std::uint32_t* row = rows.Row(y);
+          readable = readable && row != nullptr;
+          return row ? row : clear.data();
+        },
+        size, shown, region, image->pixels.data(), static_cast<std::size_t>(image->width));
+  }
+  if (!readable) return EmptyImage(job.sequence);
+  image->area = visible;
+  image->opaque = std::all_of(image->pixels.begin(), image->pixels.end(), [](std::uint32_t p) { return (p >> 24) == 0xFF; });
+  return image;
+}
+
+// The image made last for each element, whichever device asked: a device made anew, or a second one, takes it at
+// once instead of waiting for the worker to make it again.
+class CRecentImages {
+ public:
+  static CRecentImages& Instance() {
+    static CRecentImages recent;
+    return recent;
+  }
+  // The image made for a job equal to `job`; null when there is none, or when the worker holds the lock.
+  std::shared_ptr<const Image> Find(const Job& job) {
+    if (!TryAcquireSRWLockShared(&lock_)) return nullptr;
+    std::shared_ptr<const Image> found = made_[job.element].image && made_[job.element].job == job
+                                             ? made_[job.element].image
+                                             : nullptr;
+    ReleaseSRWLockShared(&lock_);
+    return found;
+  }
+  void Keep(const Job& job, const std::shared_ptr<const Image>& image) {
+    AcquireSRWLockExclusive(&lock_);
+    made_[job.element].job = job;
+    made_[job.element].image = image;
+    ReleaseSRWLockExclusive(&lock_);
+  }
+
+ private:
+  struct Made {
+    Job job;
+    std::shared_ptr<const Image> image;
+  };
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  Made made_[kElementCount];
+};
+
+// The process's worker: one thread that makes the images every device's renderer asks for. It waits on a condition
+// variable, which a renderer wakes without a call into the system's server.
+class CContentWorker {
+ public:
+  static CContentWorker& Instance() {
+    static CContentWorker worker;
+    return worker;
+  }
+
+  bool Start() {
+    InitOnceExecuteOnce(&started_, StartThread, this, nullptr);
+    return running_;
+  }
+
+  void Add(const std::shared_ptr<CContentSlots>& slots) {
+    AcquireSRWLockExclusive(&lock_);
+    try {
+      slots_.push_back(slots);
+    } catch (...) {
+      // Out of memory: this device's overlay gets no images.
+    }
+    ReleaseSRWLockExclusive(&lock_);
+  }
+
+  void Remove(const CContentSlots* slots) {
+    AcquireSRWLockExclusive(&lock_);
+    slots_.erase(std::remove_if(slots_.begin(), slots_.end(), [slots](const auto& s) { return s.get() == slots; }),
+                 slots_.end());
+    ReleaseSRWLockExclusive(&lock_);
+  }
+
+  // Wakes the worker. From a renderer, which must not wait: where the lock is had at once, the wake cannot be
+  // missed; where not, the worker is awake at that moment or wakes on its own within kIdleWakeMs.
+  void Wake() {
+    const bool locked = TryAcquireSRWLockExclusive(&lock_) != FALSE;
+    work_ = true;
+    if (locked) ReleaseSRWLockExclusive(&lock_);
+    WakeConditionVariable(&wake_);
+  }
+
+ private:
+  static constexpr DWORD kIdleWakeMs = 50;
+
+  static BOOL CALLBACK StartThread(PINIT_ONCE, PVOID self, PVOID*) {
+    auto* worker = static_cast<CContentWorker*>(self);
+    HANDLE thread = CreateThread(nullptr, 0, Run, worker, 0, nullptr);
+    worker->running_ = thread != nullptr;
+    if (thread) {
+      // It makes what the game is about to show: it runs as the game's render thread does.
+      SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
+      CloseHandle(thread);
+    }
+    return TRUE;
+  }
+
+  static DWORD WINAPI Run(void* self) {
+    static_cast<CContentWorker*>(self)->Loop();
+    return 0;
+  }
+
+  void Loop() {
+    std::vector<std::shared_ptr<CContentSlots>> slots;
+    for (;;) {
+      AcquireSRWLockExclusive(&lock_);
+      while (!work_) SleepConditionVariableSRW(&wake_, &lock_, kIdleWakeMs, 0);
+      work_ = false;
+      try {
+        slots = slots_;
+      } catch (...) {
+        slots.clear();
+      }
+      ReleaseSRWLockExclusive(&lock_);
+      for (const auto& s : slots) s->MakePending();
+      slots.clear();
+    }
+  }
+
+  INIT_ONCE started_ = INIT_ONCE_STATIC_INIT;
+  bool running_ = false;
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  CONDITION_VARIABLE wake_ = CONDITION_VARIABLE_INIT;
+  bool work_ = false;
+  std::vector<std::shared_ptr<CContentSlots>> slots_;
+};
+
+}  // namespace
+
+bool Job::operator==(const Job& other) const {
+  if (element != other.element || sequence != other.sequence) return false;
+  const bool sameCanvas = canvasWidth == other.canvasWidth && canvasHeight == other.canvasHeight;
+  switch (element) {
+    case kLineElement:
+      return sameCanvas && line.x == other.line.x && line.y == other.line.y && line.look == other.line.look &&
+             SameText(line.text, line.length, other.line.text, other.line.length);
+    case kBlockElement:
+      return sameCanvas && block.x == other.block.x && block.y == other.block.y && block.width == other.block.width &&
+             block.height == other.block.height && block.look == other.block.look &&
+             SameText(block.text, block.length, other.block.text, other.block.length);
+    case kPictureElement:
+      return sameCanvas && picture.generation == other.picture.generation && picture.width == other.picture.width &&
+             picture.height == other.picture.height && pictureX == other.pictureX && pictureY == other.pictureY &&
+             maxTextureWidth == other.maxTextureWidth && maxTextureHeight == other.maxTextureHeight;
+    default:
+      return true;
+  }
+}
+
+std::shared_ptr<const Image> MakeImage(const Job& job) {
+  switch (job.element) {
+    case kLineElement: {
+      const std::string_view text(job.line.text, job.line.length);
+      const TextMetrics metrics = CTextRaster::Measure(text, job.line.look);
+      const Rect box{job.line.x, job.line.y, job.line.x + std::int64_t{metrics.width},
+                     job.line.y + std::int64_t{metrics.lineHeight}};
+      return TextImage({text}, job.line.look, box, job);
+    }
+    case kBlockElement: {
+      const BlockRecord& block = job.block;
+      const Rect box{block.x, block.y, block.x + std::int64_t{block.width}, block.y + std::int64_t{block.height}};
+      return TextImage(SplitLines(std::string_view(block.text, block.length)), block.look, box, job);
+    }
+    case kPictureElement:
+      return PictureImage(job);
+    case kGlyphsElement:
+      return GlyphsImage();
+    default:
+      return EmptyImage(job.sequence);
+  }
+}
+
+int GlyphCellWidth() {
+  static const int width = CTextRaster::Measure("0", FpsLook()).width;
+  return width;
+}
+
+CContentSlots::CContentSlots() = default;
+CContentSlots::~CContentSlots() = default;
+
+bool CContentSlots::Post(const Job& job) {
+  std::shared_ptr<const Image> made = CRecentImages::Instance().Find(job);
+  if (!TryAcquireSRWLockExclusive(&lock_)) return false;
+  Slot& slot = slots_[job.element];
+  slot.job = job;
+  const bool toMake = !made;
+  slot.pending = toMake;
+  if (made) slot.made = std::move(made);
+  ReleaseSRWLockExclusive(&lock_);
+  if (toMake) CContentWorker::Instance().Wake();
+  return true;
+}
+
+std::shared_ptr<const Image> CContentSlots::Take(Element element) {
+  if (!TryAcquireSRWLockExclusive(&lock_)) return nullptr;
+  std::shared_ptr<const Image> made = static_cast<std::shared_ptr<const Image>&&>(slots_[element].made);
+  slots_[element].made = nullptr;
+  ReleaseSRWLockExclusive(&lock_);
+  return made;
+}
+
+void CContentSlots::MakePending() {
+  for (Slot& slot : slots_) {
+    AcquireSRWLockExclusive(&lock_);
+    const bool pending = slot.pending;
+    Job job;
+    if (pending) job = slot.job;
+    slot.pending = false;
+    ReleaseSRWLockExclusive(&lock_);
+    if (!pending) continue;
+    std::shared_ptr<const Image> image;
+    try {
+      image = MakeImage(job);
+    } catch (...) {
+      // Out of memory: the element goes without an image until it changes.
+      image = nullptr;
+    }
+    if (!image) {
+      try {
+        image = EmptyImage(job.sequence);
+      } catch (...) {
+        continue;
+      }
+    }
+    CRecentImages::Instance().Keep(job, image);
+    AcquireSRWLockExclusive(&lock_);
+    // A newer job posted meanwhile makes a newer image soon: this one is still the nearest to it.
+    slot.made = image;
+    ReleaseSRWLockExclusive(&lock_);
+  }
+}
+
+bool StartContentWorker() { return CContentWorker::Instance().Start(); }
+
+void AddContentSlots(const std::shared_ptr<CContentSlots>& slots) { CContentWorker::Instance().Add(slots); }
+
+void RemoveContentSlots(const CContentSlots* slots) { CContentWorker::Instance().Remove(slots); }
+
+std::shared_ptr<const CPictureSection> KeptPicture(const PictureRecord& record) {
+  static SRWLOCK lock = SRWLOCK_INIT;
+  static std::shared_ptr<const CPictureSection> kept;
+  AcquireSRWLockExclusive(&lock);
+  std::shared_ptr<const CPictureSection> found;
+  const bool same = kept && kept->record().generation == record.generation && kept->record().width == record.width &&
+                    kept->record().height == record.height;
+  if (same) {
+    found = kept;
+  } else if (record.generation != 0) {
+    found = CPictureSection::Open(record);
+    // Kept only when it opens: a picture the dialog has let go of meanwhile cannot be had again, and the last one
+    // that could stays.
+    if (found) kept = found;
+  }
+  ReleaseSRWLockExclusive(&lock);
+  return found;
+}
+
+}  // namespace ingame
