@@ -185,22 +185,29 @@ INSTANTIATE_TEST_SUITE_P(Overlay, OverlayPicture,
                          [](const ::testing::TestParamInfo<PictureFormat>& test) { return test.param.name; });
 
 // A picture twice as wide as the device's largest texture is drawn scaled to half its size: its right end, with
-// the edge between its two colours, is placed on the screen by a negative position.
-TEST(OverlayPictureSize, LargerThanTheLargestTextureIsScaledDownToFit) {
+// the edge between its two colours and then its see-through end, is placed on the screen by a negative position.
+// Where the scaled picture's pixel covers one yellow and one clear source pixel, it is yellow at half alpha over
+// the game: the clear pixel, black in colour, darkens nothing.
+TEST(OverlayPictureSize, LargerThanTheLargestTextureIsScaledDownToFitWithItsEdgesColours) {
   Overlay overlay;
   Game game(kGame);
   ASSERT_TRUE(game.WaitForFrames(1)) << game.Failure();
   const int maxWidth = static_cast<int>(game.report()->maxTextureWidth);
   ASSERT_GT(maxWidth, 0);
   const int width = maxWidth * 2;
-  const fs::path file = NewRunFolder() / "wide.bmp";
-  WriteBmp(file, width, 64, [&](int x, int) { return x < width - 400 ? 0xE0E020u : 0x2020E0u; });
+  const int clearFrom = width - 401;  // odd: one scaled pixel covers a yellow and a clear one
+  const fs::path file = NewRunFolder() / "wide.png";
+  ASSERT_TRUE(WritePicture(file, GUID_ContainerFormatPng, width, 64, [&](int x, int) {
+    return x >= clearFrom ? 0x00000000u : x < width - 800 ? 0xFFE0E020u : 0xFF2020E0u;
+  }, true));
   ASSERT_EQ(overlay.LoadPicture(file.string()), 1);
   overlay.ShowPicture(true, -(maxWidth - 300), 10);
   const Frame frame = game.WaitForFrame(HasChange);
-  EXPECT_EQ(frame.At(50, 20), 0xE0E020u);
-  EXPECT_EQ(frame.At(150, 20), 0x2020E0u);
-  EXPECT_EQ(Describe(frame.Changed(kScene)), Describe(RECT{0, 10, 300, 10 + 32}));
+  EXPECT_EQ(frame.At(50, 20), 0x2020E0u);
+  EXPECT_EQ(frame.At(98, 20), 0x2020E0u);
+  EXPECT_TRUE(Near(frame.At(99, 20), 0x2030A0, 2)) << "the edge is " << std::hex << frame.At(99, 20);
+  EXPECT_EQ(frame.At(100, 20), kScene);
+  EXPECT_EQ(Describe(frame.Changed(kScene)), Describe(RECT{0, 10, 100, 10 + 32}));
 }
 
 // The frame rate appears in the top right corner, yellow on black, only while it is switched on.

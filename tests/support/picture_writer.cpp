@@ -41,8 +41,8 @@ void WriteBmp(const fs::path& file, int width, int height, const Colour& colour)
 }
 
 bool WritePicture(const fs::path& file, const GUID& container, int width, int height,
-                  const Colour& colour) {
-  if (IsEqualGUID(container, GUID_ContainerFormatBmp)) {
+                  const Colour& colour, bool alpha) {
+  if (IsEqualGUID(container, GUID_ContainerFormatBmp) && !alpha) {
     WriteBmp(file, width, height, colour);
     return true;
   }
@@ -55,6 +55,7 @@ bool WritePicture(const fs::path& file, const GUID& container, int width, int he
       const std::uint32_t c = colour(x, y);
       if (!indexed) {
         pixels.insert(pixels.end(), {static_cast<BYTE>(c), static_cast<BYTE>(c >> 8), static_cast<BYTE>(c >> 16)});
+        if (alpha) pixels.push_back(static_cast<BYTE>(c >> 24));
         continue;
       }
       const WICColor entry = 0xFF000000u | c;
@@ -63,8 +64,10 @@ bool WritePicture(const fs::path& file, const GUID& container, int width, int he
       pixels.push_back(static_cast<BYTE>(i));
     }
   }
-  WICPixelFormatGUID format = indexed ? GUID_WICPixelFormat8bppIndexed : GUID_WICPixelFormat24bppBGR;
-  const UINT stride = static_cast<UINT>(width * (indexed ? 1 : 3));
+  WICPixelFormatGUID format = indexed ? GUID_WICPixelFormat8bppIndexed
+                               : alpha ? GUID_WICPixelFormat32bppBGRA
+                                       : GUID_WICPixelFormat24bppBGR;
+  const UINT stride = static_cast<UINT>(width * (indexed ? 1 : alpha ? 4 : 3));
   IWICImagingFactory* factory = nullptr;
   IWICBitmap* bitmap = nullptr;
   IWICPalette* wicPalette = nullptr;
