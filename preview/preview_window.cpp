@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <vector>
 
 #include "preview/picture_file.h"
 #include "preview/placement.h"
@@ -54,14 +55,21 @@ double ProcessorMilliseconds() {
   return (value(kernel) + value(user)) / 10000.0;
 }
 
-// What a benchmark run measured, one key=value a line.
-void WriteStats(const std::string& path, long frames, double milliseconds, double processorMilliseconds) {
+// What a benchmark run measured, one key=value a line: its frames, their time and processor time, the 99th
+// percentile and the longest of the times between one frame and the next, and the peak working set.
+void WriteStats(const std::string& path, std::vector<double>& frameTimes, double milliseconds,
+                double processorMilliseconds) {
   PROCESS_MEMORY_COUNTERS memory{};
   memory.cb = sizeof memory;
   GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+  std::sort(frameTimes.begin(), frameTimes.end());
+  // Nearest rank: the time that 99 in 100 frames stay within.
+  const std::size_t rank = frameTimes.empty() ? 0 : (frameTimes.size() * 99 + 99) / 100 - 1;
   std::ofstream out(path, std::ios::trunc);
-  out << "frames=" << frames << "\nmilliseconds=" << milliseconds << "\nprocessor_milliseconds="
-      << processorMilliseconds << "\npeak_working_set=" << memory.PeakWorkingSetSize << "\n";
+  out << "frames=" << frameTimes.size() << "\nmilliseconds=" << milliseconds << "\nprocessor_milliseconds="
+      << processorMilliseconds << "\npeak_working_set=" << memory.PeakWorkingSetSize
+      << "\nframe_p99=" << (frameTimes.empty() ? 0.0 : frameTimes[rank])
+      << "\nframe_longest=" << (frameTimes.empty() ? 0.0 : frameTimes.back()) << "\n";
 }
 
 }  // namespace
@@ -115,7 +123,8 @@ int CPreviewWindow::Run() {
   // A benchmark run: frames counted from the end of the warm-up, with the processor time they took.
   double measureStart = -1.0;
   double processorStart = 0.0;
-  long measuredFrames = 0;
+  double lastFrame = 0.0;
+  std::vector<double> frameTimes;
   for (;;) {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -138,13 +147,15 @@ int CPreviewWindow::Run() {
         if (measureStart < 0.0 && after - start >= kWarmUpMs) {
           measureStart = after;
           processorStart = ProcessorMilliseconds();
+          frameTimes.reserve(static_cast<std::size_t>(options_.runForMs) * 2);
         } else if (measureStart >= 0.0) {
-          ++measuredFrames;
+          frameTimes.push_back(after - lastFrame);
           if (after - measureStart >= options_.runForMs) {
-            WriteStats(options_.stats, measuredFrames, after - measureStart, ProcessorMilliseconds() - processorStart);
+            WriteStats(options_.stats, frameTimes, after - measureStart, ProcessorMilliseconds() - processorStart);
             DestroyWindow(window_);
           }
         }
+        lastFrame = after;
       }
       // Behind by more than a frame (a slow frame, a drag): start counting again from now.
       next = std::max(next + period, now);

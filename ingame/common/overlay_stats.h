@@ -14,6 +14,16 @@ inline constexpr char kStatsVariable[] = "VA_VAZU_OVERLAY_STATS";
 
 enum StatsSlot { kLineSlot, kBlockSlot, kPictureSlot, kSwitchesSlot, kStatsSlotCount };
 
+inline constexpr int kWorkSteps = 100;
+inline constexpr std::uint64_t kWorkStepMicroseconds = 100;
+
+// Raises a counter of a longest time to `value` when that is longer.
+inline void KeepLongest(std::atomic<std::uint64_t>& longest, std::uint64_t value) {
+  std::uint64_t seen = longest.load(std::memory_order_relaxed);
+  while (value > seen && !longest.compare_exchange_weak(seen, value, std::memory_order_relaxed)) {
+  }
+}
+
 struct OverlayStats {
   std::atomic<std::uint64_t> presents;       // presents the device finished
   std::atomic<std::uint64_t> presentsBegun;  // presents the game asked for, counted as the overlay reads the state
@@ -24,8 +34,13 @@ struct OverlayStats {
   // microseconds: where a frame's time goes.
   std::atomic<std::uint64_t> overlayMicroseconds;
   std::atomic<std::uint64_t> presentMicroseconds;
-  // The longest of the overlay's own work before one present.
+  // The longest of the overlay's own work before one present, and of its parts: uploading images into textures,
+  // and drawing (saving and restoring the game's states included).
   std::atomic<std::uint64_t> longestOverlayMicroseconds;
+  std::atomic<std::uint64_t> longestUploadMicroseconds;
+  std::atomic<std::uint64_t> longestDrawMicroseconds;
+  // How many presents took the overlay's work so long, in steps of kWorkStepMicroseconds; the last counts the rest.
+  std::atomic<std::uint32_t> workHistogram[kWorkSteps];
   // The frame-rate figure as the overlay last worked it out.
   std::atomic<std::uint32_t> fps;
   // The sequence number of each slot as the last present drew it, and the counts of presents finished and begun

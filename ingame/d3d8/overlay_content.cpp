@@ -14,6 +14,31 @@ bool SameText(const char* a, std::uint16_t lengthA, const char* b, std::uint16_t
   return lengthA == lengthB && std::memcmp(a, b, lengthA) == 0;
 }
 
+// Keeps the worker from taking a processor from the game for long: after each slice of work it sleeps, so that
+// a game that keeps every processor busy loses a little in many frames rather than much in one. The system's
+// thread priorities do not reach the scheduler everywhere (not under Wine), so the worker paces itself.
+class Pace {
+ public:
+  void Step() {
+    const std::uint64_t now = Now();
+    if (now - sliceStart_ < kSliceMicroseconds) return;
+    Sleep(kRestMilliseconds);
+    sliceStart_ = Now();
+  }
+
+ private:
+  static constexpr std::uint64_t kSliceMicroseconds = 500;
+  static constexpr DWORD kRestMilliseconds = 1;
+  static std::uint64_t Now() {
+    LARGE_INTEGER frequency{};
+    LARGE_INTEGER now{};
+    QueryPerformanceFrequency(&frequency);
+    QueryPerformanceCounter(&now);
+    return static_cast<std::uint64_t>(now.QuadPart) / (static_cast<std::uint64_t>(frequency.QuadPart) / 1000000 + 1);
+  }
+  std::uint64_t sliceStart_ = Now();
+};
+
 std::shared_ptr<Image> EmptyImage(std::uint32_t sequence) {
   auto image = std::make_shared<Image>();
   image->sequence = sequence;
@@ -36,9 +61,11 @@ std::shared_ptr<const Image> TextImage(const std::vector<std::string_view>& line
   image->width = raster.width();
   image->height = raster.height();
   image->pixels.resize(static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height));
+  Pace pace;
   for (int y = 0; y < image->height; ++y) {
     std::uint32_t* row = image->pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image->width);
     for (int x = 0; x < image->width; ++x) row[x] = texels[raster.Coverage(x, y)];
+    pace.Step();
   }
   image->area = visible;
   image->opaque = black && (look.argb >> 24) == 0xFF;
@@ -97,8 +124,10 @@ std::shared_ptr<const Image> PictureImage(const Job& job) {
   image->pixels.resize(static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height));
   CPictureSection::Rows rows(*section);
   bool readable = true;
+  Pace pace;
   if (shown == size) {
     for (int y = 0; y < image->height && readable; ++y) {
+      pace.Step();
       const std::uint32_t* row = rows.Row(static_cast<std::uint32_t>(region.top + y));
       readable = row != nullptr;
       if (readable) {
@@ -111,6 +140,7 @@ std::shared_ptr<const Image> PictureImage(const Job& job) {
     const std::vector<std::uint32_t> clear(size.width, 0);
     ScaleRegion(
         [&](std::uint32_t y) {
+          pace.Step();
           const std::uint32_t* row = rows.Row(y);
           readable = readable && row != nullptr;
           return row ? row : clear.data();
@@ -204,8 +234,9 @@ class CContentWorker {
     HANDLE thread = CreateThread(nullptr, 0, Run, worker, 0, nullptr);
     worker->running_ = thread != nullptr;
     if (thread) {
-      // It makes what the game is about to show: it runs as the game's render thread does.
-      SetThreadPriority(thread, THREAD_PRIORITY_ABOVE_NORMAL);
+      // Below the game's threads, where the system's scheduler takes the hint (Wine's does not: there the worker
+      // paces itself, Pace).
+      SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
       CloseHandle(thread);
     }
     return TRUE;

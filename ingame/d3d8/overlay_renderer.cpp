@@ -15,8 +15,9 @@ namespace {
 // How long a game waits before it tries again to open the shared state when it could not.
 constexpr ULONGLONG kReopenIntervalMs = 1000;
 
-// How long a frame's uploads may take before the rest waits for the next frame; one tile is always uploaded.
-constexpr std::uint64_t kUploadBudgetMicroseconds = 800;
+// How long a frame's uploads may take before the rest waits for the next frame; one tile of each image is always
+// uploaded.
+constexpr std::uint64_t kUploadBudgetMicroseconds = 400;
 // The side of the tiles where the device takes it.
 constexpr UINT kTileSide = 256;
 // How many textures of tiles no longer shown are kept for the next images.
@@ -146,6 +147,7 @@ COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror*
   const D3DFORMAT withAlpha[] = {D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, D3DFMT_A1R5G5B5};
   const D3DFORMAT copyable[] = {D3DFMT_X8R8G8B8};
   alphaFormat_ = TextureFormat(device_, withAlpha);
+  dynamicTiles_ = (caps_.Caps2 & D3DCAPS2_DYNAMICTEXTURES) != 0;
   copyableFormat_ = TextureFormat(device_, copyable);
   usable_ = usable_ && alphaFormat_ != D3DFMT_UNKNOWN;
   content_ = std::make_shared<CContentSlots>();
@@ -194,7 +196,10 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
     // A lost device draws nothing until the game has reset it; nor is anything drawn into a state block the game
     // is recording.
     if (!recording_ && device_->TestCooperativeLevel() == D3D_OK) {
+      const std::uint64_t updating = stats_ ? NowMicroseconds() : 0;
       Update();
+      const std::uint64_t drawing = stats_ ? NowMicroseconds() : 0;
+      if (stats_) KeepLongest(stats_->longestUploadMicroseconds, drawing - updating);
       if (AnythingShown()) {
         backBufferFormat_ = chain.multiSample == D3DMULTISAMPLE_NONE ? chain.format : D3DFMT_UNKNOWN;
         CollectPieces(screen);
@@ -225,14 +230,15 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
           backBuffer->Release();
         }
       }
+      if (stats_) KeepLongest(stats_->longestDrawMicroseconds, NowMicroseconds() - drawing);
     }
   }
   if (stats_) {
     const std::uint64_t spent = NowMicroseconds() - start;
     stats_->overlayMicroseconds.fetch_add(spent, std::memory_order_relaxed);
-    std::uint64_t longest = stats_->longestOverlayMicroseconds.load(std::memory_order_relaxed);
-    while (spent > longest && !stats_->longestOverlayMicroseconds.compare_exchange_weak(longest, spent)) {
-    }
+    KeepLongest(stats_->longestOverlayMicroseconds, spent);
+    stats_->workHistogram[std::min<std::uint64_t>(spent / kWorkStepMicroseconds, kWorkSteps - 1)].fetch_add(
+        1, std::memory_order_relaxed);
   }
   return saved;
 }
@@ -358,11 +364,8 @@ void COverlayRenderer::Update() {
     }
   }
   const std::uint64_t deadline = NowMicroseconds() + kUploadBudgetMicroseconds;
-  bool first = true;
   for (ElementSprites& element : elements_) {
-    if (!element.image) continue;
-    Upload(element, first ? 0 : deadline);
-    first = false;
+    if (element.image) Upload(element, deadline);
   }
 }
 
@@ -383,10 +386,9 @@ void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
       }
     }
   }
-  while (element.uploaded < next.tiles.size()) {
-    // The first tile of a frame goes whatever the time, so that every image gets shown.
-    if (deadline != 0 && NowMicroseconds() >= deadline) return;
-    deadline = deadline == 0 ? NowMicroseconds() + kUploadBudgetMicroseconds : deadline;
+  for (bool first = true; element.uploaded < next.tiles.size(); first = false) {
+    // Each image's first tile of a frame goes whatever the time, so that every image gets shown.
+    if (!first && NowMicroseconds() >= deadline) return;
     if (!UploadTile(image, next, next.tiles[element.uploaded])) {
       // No texture for it: this image goes without showing, and the element shows nothing until it changes.
       ReleaseSprite(next);
@@ -405,6 +407,26 @@ void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
   element.uploaded = 0;
 }
 
+namespace {
+
+// Copies a tile's part of an image into locked texture memory, in the texture's format.
+void FillTile(const Image& image, int left, int top, int width, int height, D3DFORMAT format,
+              const D3DLOCKED_RECT& locked) {
+  for (int y = 0; y < height; ++y) {
+    const std::uint32_t* from =
+        image.pixels.data() + static_cast<std::size_t>(top + y) * static_cast<std::size_t>(image.width) + left;
+    auto* to = static_cast<unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y) * locked.Pitch;
+    if (format == D3DFMT_A4R4G4B4 || format == D3DFMT_A1R5G5B5) {
+      auto* pixels = reinterpret_cast<std::uint16_t*>(to);
+      for (int x = 0; x < width; ++x) pixels[x] = format == D3DFMT_A4R4G4B4 ? ToA4R4G4B4(from[x]) : ToA1R5G5B5(from[x]);
+    } else {
+      std::memcpy(to, from, static_cast<std::size_t>(width) * 4);
+    }
+  }
+}
+
+}  // namespace
+
 bool COverlayRenderer::UploadTile(const Image& image, Sprite& sprite, Tile& tile) {
   // A texture of a tile no longer shown, or a new one in the device's own memory.
   for (auto spare = spareTiles_.begin(); spare != spareTiles_.end() && !tile.texture; ++spare) {
@@ -415,12 +437,23 @@ bool COverlayRenderer::UploadTile(const Image& image, Sprite& sprite, Tile& tile
     }
   }
   if (!tile.texture) {
-    if (FAILED(device_->CreateTexture(tileSide_, tileSide_, 1, 0, sprite.format, D3DPOOL_DEFAULT, &tile.texture))) {
+    if (FAILED(device_->CreateTexture(tileSide_, tileSide_, 1, dynamicTiles_ ? D3DUSAGE_DYNAMIC : 0, sprite.format,
+                                      D3DPOOL_DEFAULT, &tile.texture))) {
       tile.texture = nullptr;
       return false;
     }
     ledger_.Adopt(tile.texture);
     Count(stats_, &OverlayStats::texturesCreated);
+  }
+  Count(stats_, &OverlayStats::texturesFilled);
+  D3DLOCKED_RECT locked{};
+  if (dynamicTiles_) {
+    // Written in place, its old content thrown away: the device gives fresh memory at once, where locking a
+    // texture it may still be using, or even a new one in system memory, can wait for the frames it has queued.
+    if (FAILED(tile.texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD))) return false;
+    FillTile(image, tile.x, tile.y, tile.width, tile.height, sprite.format, locked);
+    tile.texture->UnlockRect(0);
+    return true;
   }
   // Filled in system memory, then copied to the device's: the device keeps one copy only.
   IDirect3DTexture8* staging = nullptr;
@@ -428,29 +461,15 @@ bool COverlayRenderer::UploadTile(const Image& image, Sprite& sprite, Tile& tile
     return false;
   }
   ledger_.Adopt(staging);
-  D3DLOCKED_RECT locked{};
   const RECT part{0, 0, tile.width, tile.height};
   if (FAILED(staging->LockRect(0, &locked, &part, 0))) {
     ledger_.Release(staging);
     return false;
   }
-  for (int y = 0; y < tile.height; ++y) {
-    const std::uint32_t* from =
-        image.pixels.data() + static_cast<std::size_t>(tile.y + y) * static_cast<std::size_t>(image.width) + tile.x;
-    auto* to = static_cast<unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y) * locked.Pitch;
-    if (sprite.format == D3DFMT_A4R4G4B4 || sprite.format == D3DFMT_A1R5G5B5) {
-      auto* pixels = reinterpret_cast<std::uint16_t*>(to);
-      for (int x = 0; x < tile.width; ++x) {
-        pixels[x] = sprite.format == D3DFMT_A4R4G4B4 ? ToA4R4G4B4(from[x]) : ToA1R5G5B5(from[x]);
-      }
-    } else {
-      std::memcpy(to, from, static_cast<std::size_t>(tile.width) * 4);
-    }
-  }
+  FillTile(image, tile.x, tile.y, tile.width, tile.height, sprite.format, locked);
   staging->UnlockRect(0);
   const HRESULT copied = device_->UpdateTexture(staging, tile.texture);
   ledger_.Release(staging);
-  Count(stats_, &OverlayStats::texturesFilled);
   return SUCCEEDED(copied);
 }
 
@@ -529,7 +548,24 @@ void COverlayRenderer::Draw(IDirect3DSurface8* backBuffer, UINT width, UINT heig
     DrawWithPipeline(backBuffer, width, height);
   } else {
     // Copies alone touch none of the game's states: nothing to save and restore.
-    for (const Piece& piece : pieces_) Copy(piece, backBuffer);
+    DrawPieces(backBuffer, false);
+  }
+}
+
+void COverlayRenderer::DrawPieces(IDirect3DSurface8* backBuffer, bool withPipeline) {
+  for (std::size_t i = 0; i < pieces_.size();) {
+    if (!Copyable(pieces_[i])) {
+      if (withPipeline) DrawQuad(pieces_[i]);
+      ++i;
+      continue;
+    }
+    // Copies from one texture in a row (the frame rate's glyphs) go in one call.
+    std::size_t end = i + 1;
+    while (end < pieces_.size() && Copyable(pieces_[end]) && pieces_[end].texture == pieces_[i].texture) ++end;
+    if (!Copy(i, end, backBuffer) && withPipeline) {
+      for (std::size_t j = i; j < end; ++j) DrawQuad(pieces_[j]);
+    }
+    i = end;
   }
 }
 
@@ -579,9 +615,7 @@ void COverlayRenderer::DrawWithPipeline(IDirect3DSurface8* backBuffer, UINT widt
 
   if (targetReady && SUCCEEDED(device_->BeginScene())) {
     SetOverlayStates(width, height);
-    for (const Piece& piece : pieces_) {
-      if (!Copyable(piece) || !Copy(piece, backBuffer)) DrawQuad(piece);
-    }
+    DrawPieces(backBuffer, true);
     device_->EndScene();
   }
 
@@ -611,13 +645,19 @@ bool COverlayRenderer::Copyable(const Piece& piece) const {
   return piece.opaque && piece.format == backBufferFormat_ && piece.format == copyableFormat_;
 }
 
-bool COverlayRenderer::Copy(const Piece& piece, IDirect3DSurface8* backBuffer) {
+bool COverlayRenderer::Copy(std::size_t first, std::size_t end, IDirect3DSurface8* backBuffer) {
   IDirect3DSurface8* surface = nullptr;
-  if (FAILED(piece.texture->GetSurfaceLevel(0, &surface))) return false;
-  const RECT source{static_cast<LONG>(piece.content.left), static_cast<LONG>(piece.content.top),
-                    static_cast<LONG>(piece.content.right), static_cast<LONG>(piece.content.bottom)};
-  const POINT at{static_cast<LONG>(piece.area.left), static_cast<LONG>(piece.area.top)};
-  const HRESULT copied = device_->CopyRects(surface, &source, 1, backBuffer, &at);
+  if (FAILED(pieces_[first].texture->GetSurfaceLevel(0, &surface))) return false;
+  copyRects_.clear();
+  copyPoints_.clear();
+  for (std::size_t i = first; i < end; ++i) {
+    const Piece& piece = pieces_[i];
+    copyRects_.push_back(RECT{static_cast<LONG>(piece.content.left), static_cast<LONG>(piece.content.top),
+                              static_cast<LONG>(piece.content.right), static_cast<LONG>(piece.content.bottom)});
+    copyPoints_.push_back(POINT{static_cast<LONG>(piece.area.left), static_cast<LONG>(piece.area.top)});
+  }
+  const HRESULT copied = device_->CopyRects(surface, copyRects_.data(), static_cast<UINT>(copyRects_.size()),
+                                            backBuffer, copyPoints_.data());
   surface->Release();
   return SUCCEEDED(copied);
 }

@@ -123,8 +123,11 @@ class COverlayRenderer {
   void DrawWithPipeline(IDirect3DSurface8* backBuffer, UINT width, UINT height);
   // Sets the states of overlay_states.h, the viewport over the back buffer and the overlay's vertex format.
   void SetOverlayStates(UINT width, UINT height);
+  // Draws the pieces in their order: copies into the back buffer, and, `withPipeline`, quads.
+  void DrawPieces(IDirect3DSurface8* backBuffer, bool withPipeline);
   bool Copyable(const Piece& piece) const;
-  bool Copy(const Piece& piece, IDirect3DSurface8* backBuffer);
+  // Copies pieces [first, end), all of one texture, in one call.
+  bool Copy(std::size_t first, std::size_t end, IDirect3DSurface8* backBuffer);
   void DrawQuad(const Piece& piece);
   // Makes the texts again for a screen of another size.
   void SetCanvas(const Rect& screen);
@@ -137,6 +140,8 @@ class COverlayRenderer {
   bool recording_ = false;
   // The side of the tiles, and the formats of tiles with alpha and of opaque ones (D3DFMT_UNKNOWN: none).
   UINT tileSide_ = 0;
+  // Tiles are dynamic textures, written in place; else they are filled through textures in system memory.
+  bool dynamicTiles_ = false;
   D3DFORMAT alphaFormat_ = D3DFMT_UNKNOWN;
   D3DFORMAT copyableFormat_ = D3DFMT_UNKNOWN;
   // The back buffer drawn into now: opaque tiles of its format are copied into it.
@@ -167,6 +172,8 @@ class COverlayRenderer {
   // Textures of tiles no longer shown, for the next images' tiles, with their formats.
   std::vector<std::pair<D3DFORMAT, IDirect3DTexture8*>> spareTiles_;
   std::vector<Piece> pieces_;
+  std::vector<RECT> copyRects_;
+  std::vector<POINT> copyPoints_;
   std::vector<FigureCell> figure_;
 
   FpsMeter fpsMeter_;
