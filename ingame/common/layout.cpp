@@ -111,6 +111,19 @@ std::uint32_t TextTexel(unsigned coverage, std::uint32_t argb, bool blackBackgro
   return texel;
 }
 
+PictureCrop CropPicture(Size size, std::uint32_t maxWidth, std::uint32_t maxHeight, std::int32_t x, std::int32_t y,
+                        std::int64_t canvasWidth, std::int64_t canvasHeight) {
+  PictureCrop crop;
+  crop.shown = FitWithin(size, maxWidth, maxHeight);
+  const Rect placed{x, y, x + std::int64_t{crop.shown.width}, y + std::int64_t{crop.shown.height}};
+  crop.visible = Intersect(placed, Rect{0, 0, canvasWidth, canvasHeight});
+  if (!crop.visible.Empty()) {
+    crop.region = Rect{crop.visible.left - placed.left, crop.visible.top - placed.top, crop.visible.right - placed.left,
+                       crop.visible.bottom - placed.top};
+  }
+  return crop;
+}
+
 bool LayFigure(std::string_view text, int cellWidth, int padding, std::vector<FigureCell>& cells) {
   cells.clear();
   const std::string_view glyphs(kFpsGlyphs);

@@ -76,6 +76,17 @@ std::uint32_t TextTexel(unsigned coverage, std::uint32_t argb, bool blackBackgro
 // any of those could hold a reader up without end.
 bool IsDriveFilePath(std::string_view path);
 
+// Where a picture goes on a screen: shown at `size` fitted within the largest texture, its top left corner at
+// (x, y); `visible` is the part on the screen (canvas), `region` the same part in the shown picture's pixels.
+// Never more than the screen, whatever the picture claims.
+struct PictureCrop {
+  Size shown;
+  Rect visible;
+  Rect region;
+};
+PictureCrop CropPicture(Size size, std::uint32_t maxWidth, std::uint32_t maxHeight, std::int32_t x, std::int32_t y,
+                        std::int64_t canvasWidth, std::int64_t canvasHeight);
+
 // Scales a picture of size `from` to `to` (each side at most the source's) and keeps the part `region` of the
 // result (in `to`'s pixels, within it), written to `target` with rows `targetStride` pixels apart. Each target
 // pixel is the average of the source pixels it covers, its colour weighted by their alpha, so that see-through

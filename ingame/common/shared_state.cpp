@@ -30,15 +30,6 @@ bool CheckPicture(const PictureRecord& record) {
          std::uint64_t{record.width} * record.height <= kPictureMaxPixels;
 }
 
-bool CheckPictureSection(const PictureHeader& header, std::size_t sectionBytes, const PictureRecord& record) {
-  if (record.generation == 0 || !CheckPicture(record)) return false;
-  if (header.generation != record.generation || header.width != record.width || header.height != record.height) {
-    return false;
-  }
-  const std::uint64_t needed = sizeof(PictureHeader) + std::uint64_t{record.width} * record.height * 4;
-  return needed <= sectionBytes;
-}
-
 int TextHeight(const TextLook& look) { return look.size == 0 ? kDefaultTextHeight : look.size; }
 
 LineRecord MakeLineRecord(std::uint16_t x, std::uint16_t y, const char* text, const TextLook& look) {

@@ -165,8 +165,6 @@ bool TryRead(const Slot<Record>& slot, Record& out, std::uint32_t& sequence) {
 bool CheckLine(const LineRecord& record);
 bool CheckBlock(const BlockRecord& record);
 bool CheckPicture(const PictureRecord& record);
-// A picture section of `sectionBytes` bytes whose header says `header`, for the picture record `record`.
-bool CheckPictureSection(const PictureHeader& header, std::size_t sectionBytes, const PictureRecord& record);
 
 // The text's pixel height for the look's size.
 int TextHeight(const TextLook& look);

@@ -112,13 +112,12 @@ std::shared_ptr<const Image> PictureImage(const Job& job) {
   const std::shared_ptr<const CPictureSection> section = KeptPicture(job.picture);
   if (!section) return image;
   const Size size{job.picture.width, job.picture.height};
-  const Size shown = FitWithin(size, job.maxTextureWidth, job.maxTextureHeight);
-  const Rect placed{job.pictureX, job.pictureY, job.pictureX + std::int64_t{shown.width},
-                    job.pictureY + std::int64_t{shown.height}};
-  const Rect visible = Intersect(placed, Rect{0, 0, job.canvasWidth, job.canvasHeight});
-  if (visible.Empty()) return image;
-  const Rect region{visible.left - placed.left, visible.top - placed.top, visible.right - placed.left,
-                    visible.bottom - placed.top};
+  const PictureCrop crop = CropPicture(size, job.maxTextureWidth, job.maxTextureHeight, job.pictureX, job.pictureY,
+                                       job.canvasWidth, job.canvasHeight);
+  if (crop.visible.Empty()) return image;
+  const Size shown = crop.shown;
+  const Rect& visible = crop.visible;
+  const Rect& region = crop.region;
   image->width = static_cast<int>(region.Width());
   image->height = static_cast<int>(region.Height());
   image->pixels.resize(static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height));

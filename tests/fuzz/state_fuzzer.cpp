@@ -1,7 +1,7 @@
 // Coverage-guided fuzzing of what a game believes of the shared state: any bytes at all, taken as a record, a
-// picture section's header or a slot in the middle of a change, must either be rejected by the checks or be safe
-// to draw (a text within its buffer, a picture within the limits and within its section). The first input byte
-// picks the case; the rest is the record.
+// picture with its position and screen, or a slot in the middle of a change, must either be rejected by the checks
+// or be safe to draw (a text within its buffer, a picture cut to the screen). The first input byte picks the case;
+// the rest is the record.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -53,19 +53,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case 2: {
+      // A picture the checks let through is cut to the screen before anything of it is read: never more than the
+      // screen, and always within the shown picture.
       struct {
         ingame::PictureRecord record;
-        ingame::PictureHeader header;
-        std::uint32_t sectionBytes;
+        std::int32_t x;
+        std::int32_t y;
+        std::uint16_t maxSide;
+        std::uint16_t canvasWidth;
+        std::uint16_t canvasHeight;
       } input;
-      if (!Fill(input, rest, restSize)) break;
-      if (ingame::CheckPictureSection(input.header, input.sectionBytes, input.record)) {
-        Require(input.record.generation != 0 && ingame::CheckPicture(input.record));
-        Require(sizeof(ingame::PictureHeader) + std::uint64_t{input.record.width} * input.record.height * 4 <=
-                input.sectionBytes);
-        const ingame::Size fitted = ingame::FitWithin({input.record.width, input.record.height}, 16384, 16384);
-        Require(fitted.width >= 1 && fitted.width <= 16384 && fitted.height >= 1 && fitted.height <= 16384);
-      }
+      if (!Fill(input, rest, restSize) || !ingame::CheckPicture(input.record) || input.record.generation == 0) break;
+      const ingame::PictureCrop crop =
+          ingame::CropPicture({input.record.width, input.record.height}, input.maxSide, input.maxSide, input.x,
+                              input.y, input.canvasWidth, input.canvasHeight);
+      if (crop.visible.Empty()) break;
+      Require(crop.shown.width <= input.record.width && crop.shown.height <= input.record.height);
+      Require(crop.region.left >= 0 && crop.region.top >= 0 && crop.region.right <= crop.shown.width &&
+              crop.region.bottom <= crop.shown.height);
+      Require(crop.region.Width() == crop.visible.Width() && crop.region.Height() == crop.visible.Height());
+      Require(crop.visible.Width() <= input.canvasWidth && crop.visible.Height() <= input.canvasHeight);
       break;
     }
     default: {

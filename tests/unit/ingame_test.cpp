@@ -52,12 +52,6 @@ TEST(SharedState, RecordsCutTextsAndChecksRejectWhatDoesNotFit) {
   EXPECT_FALSE(CheckPicture(PictureRecord{7, kPictureMaxSide + 1, 1}));
   EXPECT_FALSE(CheckPicture(PictureRecord{7, 8192, 8192}));
 
-  const PictureRecord picture{9, 4, 3};
-  const std::size_t exact = sizeof(PictureHeader) + 4 * 3 * 4;
-  EXPECT_TRUE(CheckPictureSection(PictureHeader{9, 4, 3, 0}, exact, picture));
-  EXPECT_FALSE(CheckPictureSection(PictureHeader{9, 4, 3, 0}, exact - 1, picture));
-  EXPECT_FALSE(CheckPictureSection(PictureHeader{8, 4, 3, 0}, exact, picture));
-  EXPECT_FALSE(CheckPictureSection(PictureHeader{9, 4, 4, 0}, 1 << 20, picture));
 }
 
 TEST(SharedState, ScreenWordAndTextHeight) {
@@ -100,6 +94,16 @@ TEST(Layout, ScaleRegionAveragesWhatEachPixelCoversWeightedByAlpha) {
   ScaleRegion(row, Size{6, 2}, Size{3, 1}, Rect{1, 0, 2, 1}, part, 2);
   EXPECT_EQ(part[0], 0x80FF0000u);
   EXPECT_EQ(part[1], 1u);
+}
+
+// A picture, fitted to the largest texture, keeps only what lies on the screen, whatever its size and position.
+TEST(Layout, PictureCropKeepsWhatTheScreenShows) {
+  const PictureCrop crop = CropPicture(Size{16384, 64}, 8192, 8192, -7892, 10, 800, 600);
+  EXPECT_EQ(crop.shown, (Size{8192, 32}));
+  EXPECT_EQ(crop.visible, (Rect{0, 10, 300, 42}));
+  EXPECT_EQ(crop.region, (Rect{7892, 0, 8192, 32}));
+  EXPECT_TRUE(CropPicture(Size{10, 10}, 8192, 8192, 0x7FFFFFFF, -0x7FFFFFFF, 800, 600).visible.Empty());
+  EXPECT_EQ(CropPicture(Size{32768, 512}, 4096, 4096, 0, 0, 800, 600).region, (Rect{0, 0, 800, 64}));
 }
 
 TEST(Layout, FigureCellsFromPreparedGlyphs) {
