@@ -15,8 +15,8 @@ namespace {
 // How long a game waits before it tries again to open the shared state when it could not.
 constexpr ULONGLONG kReopenIntervalMs = 1000;
 
-// How long a frame's uploads may take before the rest waits for the next frame; one tile of each image is always
-// uploaded.
+// How long a frame's uploads may take before the rest waits for the next frame; a band of each image is always
+// filled.
 constexpr std::uint64_t kUploadBudgetMicroseconds = 400;
 // The side of the tiles where the device takes it.
 constexpr UINT kTileSide = 256;
@@ -147,7 +147,6 @@ COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror*
   const D3DFORMAT withAlpha[] = {D3DFMT_A8R8G8B8, D3DFMT_A4R4G4B4, D3DFMT_A1R5G5B5};
   const D3DFORMAT copyable[] = {D3DFMT_X8R8G8B8};
   alphaFormat_ = TextureFormat(device_, withAlpha);
-  dynamicTiles_ = (caps_.Caps2 & D3DCAPS2_DYNAMICTEXTURES) != 0;
   copyableFormat_ = TextureFormat(device_, copyable);
   usable_ = usable_ && alphaFormat_ != D3DFMT_UNKNOWN;
   content_ = std::make_shared<CContentSlots>();
@@ -274,6 +273,7 @@ void COverlayRenderer::Abandon() {
   for (ElementSprites& element : elements_) {
     element.shown = Sprite{};
     element.next = Sprite{};
+    element.staging = nullptr;
   }
   spareTiles_.clear();
 }
@@ -358,9 +358,8 @@ void COverlayRenderer::Update() {
     }
     if (std::shared_ptr<const Image> made = content_->Take(static_cast<Element>(e))) {
       // A newer image than the one being uploaded replaces it.
-      ReleaseSprite(element.next);
+      ReleaseUpload(element);
       element.image = std::move(made);
-      element.uploaded = 0;
     }
   }
   const std::uint64_t deadline = NowMicroseconds() + kUploadBudgetMicroseconds;
@@ -369,10 +368,30 @@ void COverlayRenderer::Update() {
   }
 }
 
+namespace {
+
+// Copies rows of an image into locked texture memory, in the texture's format.
+void FillRows(const Image& image, int top, int rows, D3DFORMAT format, const D3DLOCKED_RECT& locked) {
+  for (int y = top; y < top + rows; ++y) {
+    const std::uint32_t* from = image.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width);
+    auto* to = static_cast<unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y) * locked.Pitch;
+    if (format == D3DFMT_A4R4G4B4 || format == D3DFMT_A1R5G5B5) {
+      auto* pixels = reinterpret_cast<std::uint16_t*>(to);
+      for (int x = 0; x < image.width; ++x) {
+        pixels[x] = format == D3DFMT_A4R4G4B4 ? ToA4R4G4B4(from[x]) : ToA1R5G5B5(from[x]);
+      }
+    } else {
+      std::memcpy(to, from, static_cast<std::size_t>(image.width) * 4);
+    }
+  }
+}
+
+}  // namespace
+
 void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
   const Image& image = *element.image;
   Sprite& next = element.next;
-  if (element.uploaded == 0 && next.tiles.empty()) {
+  if (!element.staging && next.tiles.empty()) {
     next.source = element.image;
     next.area = image.area;
     next.opaque = image.opaque;
@@ -385,91 +404,77 @@ void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
                                   std::min(static_cast<int>(tileSide_), image.height - y)});
       }
     }
-  }
-  for (bool first = true; element.uploaded < next.tiles.size(); first = false) {
-    // Each image's first tile of a frame goes whatever the time, so that every image gets shown.
-    if (!first && NowMicroseconds() >= deadline) return;
-    if (!UploadTile(image, next, next.tiles[element.uploaded])) {
-      // No texture for it: this image goes without showing, and the element shows nothing until it changes.
-      ReleaseSprite(next);
-      next.present = true;
-      next.tiles.clear();
-      element.uploaded = 0;
-      break;
+    // The whole image in system memory, locked once: a lock can wait for the device to catch up with the frames
+    // it has queued, so an image takes one, however many tiles it has.
+    if (!next.tiles.empty()) {
+      if (FAILED(device_->CreateImageSurface(static_cast<UINT>(image.width), static_cast<UINT>(image.height),
+                                             next.format, &element.staging))) {
+        element.staging = nullptr;
+        return Drop(element);
+      }
+      ledger_.Adopt(element.staging);
+      if (FAILED(element.staging->LockRect(&element.locked, nullptr, 0))) {
+        ledger_.Release(element.staging);
+        return Drop(element);
+      }
     }
-    ++element.uploaded;
+    element.filledRows = 0;
+  }
+  // Filled a band of rows at a time, within the frame's budget, and at least one band a frame.
+  constexpr int kBandRows = 32;
+  for (bool first = true; element.filledRows < image.height; first = false) {
+    if (!first && NowMicroseconds() >= deadline) return;
+    const int rows = std::min(kBandRows, image.height - element.filledRows);
+    FillRows(image, element.filledRows, rows, next.format, element.locked);
+    element.filledRows += rows;
+  }
+  if (element.staging) {
+    element.staging->UnlockRect();
+    // The device copies each tile's part into the tile's texture, in its own time.
+    bool copied = true;
+    for (Tile& tile : next.tiles) copied = copied && CopyTile(element.staging, next.format, tile);
+    ledger_.Release(element.staging);
+    Count(stats_, &OverlayStats::texturesFilled);
+    if (!copied) return Drop(element);
   }
   ReleaseSprite(element.shown);
   element.shown = std::move(next);
   element.shown.present = true;
   next = Sprite{};
   element.image = nullptr;
-  element.uploaded = 0;
 }
 
-namespace {
-
-// Copies a tile's part of an image into locked texture memory, in the texture's format.
-void FillTile(const Image& image, int left, int top, int width, int height, D3DFORMAT format,
-              const D3DLOCKED_RECT& locked) {
-  for (int y = 0; y < height; ++y) {
-    const std::uint32_t* from =
-        image.pixels.data() + static_cast<std::size_t>(top + y) * static_cast<std::size_t>(image.width) + left;
-    auto* to = static_cast<unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y) * locked.Pitch;
-    if (format == D3DFMT_A4R4G4B4 || format == D3DFMT_A1R5G5B5) {
-      auto* pixels = reinterpret_cast<std::uint16_t*>(to);
-      for (int x = 0; x < width; ++x) pixels[x] = format == D3DFMT_A4R4G4B4 ? ToA4R4G4B4(from[x]) : ToA1R5G5B5(from[x]);
-    } else {
-      std::memcpy(to, from, static_cast<std::size_t>(width) * 4);
-    }
-  }
+void COverlayRenderer::Drop(ElementSprites& element) {
+  // This image goes without showing, and the element shows nothing until it changes.
+  ReleaseUpload(element);
+  ReleaseSprite(element.shown);
+  element.shown.present = true;
+  element.image = nullptr;
 }
 
-}  // namespace
-
-bool COverlayRenderer::UploadTile(const Image& image, Sprite& sprite, Tile& tile) {
+bool COverlayRenderer::CopyTile(IDirect3DSurface8* staging, D3DFORMAT format, Tile& tile) {
   // A texture of a tile no longer shown, or a new one in the device's own memory.
-  for (auto spare = spareTiles_.begin(); spare != spareTiles_.end() && !tile.texture; ++spare) {
-    if (spare->first == sprite.format) {
+  for (auto spare = spareTiles_.begin(); spare != spareTiles_.end(); ++spare) {
+    if (spare->first == format) {
       tile.texture = spare->second;
       spareTiles_.erase(spare);
       break;
     }
   }
   if (!tile.texture) {
-    if (FAILED(device_->CreateTexture(tileSide_, tileSide_, 1, dynamicTiles_ ? D3DUSAGE_DYNAMIC : 0, sprite.format,
-                                      D3DPOOL_DEFAULT, &tile.texture))) {
+    if (FAILED(device_->CreateTexture(tileSide_, tileSide_, 1, 0, format, D3DPOOL_DEFAULT, &tile.texture))) {
       tile.texture = nullptr;
       return false;
     }
     ledger_.Adopt(tile.texture);
     Count(stats_, &OverlayStats::texturesCreated);
   }
-  Count(stats_, &OverlayStats::texturesFilled);
-  D3DLOCKED_RECT locked{};
-  if (dynamicTiles_) {
-    // Written in place, its old content thrown away: the device gives fresh memory at once, where locking a
-    // texture it may still be using, or even a new one in system memory, can wait for the frames it has queued.
-    if (FAILED(tile.texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD))) return false;
-    FillTile(image, tile.x, tile.y, tile.width, tile.height, sprite.format, locked);
-    tile.texture->UnlockRect(0);
-    return true;
-  }
-  // Filled in system memory, then copied to the device's: the device keeps one copy only.
-  IDirect3DTexture8* staging = nullptr;
-  if (FAILED(device_->CreateTexture(tileSide_, tileSide_, 1, 0, sprite.format, D3DPOOL_SYSTEMMEM, &staging))) {
-    return false;
-  }
-  ledger_.Adopt(staging);
-  const RECT part{0, 0, tile.width, tile.height};
-  if (FAILED(staging->LockRect(0, &locked, &part, 0))) {
-    ledger_.Release(staging);
-    return false;
-  }
-  FillTile(image, tile.x, tile.y, tile.width, tile.height, sprite.format, locked);
-  staging->UnlockRect(0);
-  const HRESULT copied = device_->UpdateTexture(staging, tile.texture);
-  ledger_.Release(staging);
+  IDirect3DSurface8* surface = nullptr;
+  if (FAILED(tile.texture->GetSurfaceLevel(0, &surface))) return false;
+  const RECT part{tile.x, tile.y, tile.x + tile.width, tile.y + tile.height};
+  const POINT corner{0, 0};
+  const HRESULT copied = device_->CopyRects(staging, &part, 1, surface, &corner);
+  surface->Release();
   return SUCCEEDED(copied);
 }
 
@@ -486,13 +491,20 @@ void COverlayRenderer::ReleaseSprite(Sprite& sprite) {
   sprite = Sprite{};
 }
 
+void COverlayRenderer::ReleaseUpload(ElementSprites& element) {
+  ReleaseSprite(element.next);
+  if (element.staging) {
+    element.staging->UnlockRect();
+    ledger_.Release(element.staging);
+  }
+}
+
 void COverlayRenderer::ReleaseAll() {
   for (ElementSprites& element : elements_) {
     // Uploaded again, after a reset, from the images they were made from.
     if (!element.image) element.image = element.shown.source;
     ReleaseSprite(element.shown);
-    ReleaseSprite(element.next);
-    element.uploaded = 0;
+    ReleaseUpload(element);
   }
   for (auto& spare : spareTiles_) ledger_.Release(spare.second);
   spareTiles_.clear();

@@ -1,8 +1,9 @@
 // The overlay as one game device draws it. At each present of the game's it reads the shared state (a few numbers
 // compared while nothing changes), asks the overlay's worker (overlay_content.h) for the image of whatever changed,
-// uploads a finished image into textures a few tiles at a time, within a small budget of time per frame, and draws
-// the shown elements into the back buffer of the swap chain the game presents, just before it does, leaving every
-// state of the game's as it was. An element keeps showing its last image until the next is all uploaded.
+// fills a finished image into system memory a band of rows at a time, within a small budget of time per frame, then
+// has the device copy it into its textures, and draws the shown elements into the back buffer of the swap chain the
+// game presents, just before it does, leaving every state of the game's as it was. An element keeps showing its
+// last image until the next is all uploaded.
 //
 // The elements are placed in the part of the back buffer that is presented: its top left corner is the overlay's
 // (0, 0), and the frame rate sits in its top right corner, put together from glyphs uploaded once.
@@ -90,7 +91,10 @@ class COverlayRenderer {
     Sprite shown;
     Sprite next;
     std::shared_ptr<const Image> image;  // being uploaded into `next`
-    std::size_t uploaded = 0;            // tiles of `next` filled so far
+    // The image in system memory, locked while its rows are filled, then copied into `next`'s tiles.
+    IDirect3DSurface8* staging = nullptr;
+    D3DLOCKED_RECT locked{};
+    int filledRows = 0;
     Job posted;
     bool havePosted = false;
   };
@@ -111,7 +115,10 @@ class COverlayRenderer {
   void Update();
   Job WantedJob(Element element) const;
   void Upload(ElementSprites& element, std::uint64_t deadline);
-  bool UploadTile(const Image& image, Sprite& sprite, Tile& tile);
+  bool CopyTile(IDirect3DSurface8* staging, D3DFORMAT format, Tile& tile);
+  // Gives up the image being uploaded; and that, and the element's image, where it cannot be uploaded.
+  void ReleaseUpload(ElementSprites& element);
+  void Drop(ElementSprites& element);
   void ReleaseSprite(Sprite& sprite);
   void ReleaseAll();
   // The pieces of `sprite` showing `part` of its image (all of it when null) at `at` of the overlay's screen, moved
@@ -140,8 +147,6 @@ class COverlayRenderer {
   bool recording_ = false;
   // The side of the tiles, and the formats of tiles with alpha and of opaque ones (D3DFMT_UNKNOWN: none).
   UINT tileSide_ = 0;
-  // Tiles are dynamic textures, written in place; else they are filled through textures in system memory.
-  bool dynamicTiles_ = false;
   D3DFORMAT alphaFormat_ = D3DFMT_UNKNOWN;
   D3DFORMAT copyableFormat_ = D3DFMT_UNKNOWN;
   // The back buffer drawn into now: opaque tiles of its format are copied into it.

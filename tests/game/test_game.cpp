@@ -745,9 +745,11 @@ void CGame::Probe() {
     Fail("probe device", E_FAIL);
     return;
   }
-  for (int i = 0; i < 5; ++i) {
+  // Half a second of frames: time enough for an overlay to make its images for this screen and upload them.
+  for (int i = 0; i < 50; ++i) {
     device->Clear(0, nullptr, D3DCLEAR_TARGET, options_.clear, 1.0f, 0);
     device->Present(nullptr, nullptr, nullptr, nullptr);
+    Sleep(10);
   }
   put("device", CountOf(device));
 
