@@ -77,8 +77,6 @@ void CDeviceOverlay::Attach(IDirect3DDevice8* device, const D3DPRESENT_PARAMETER
   }
 }
 
-CDeviceOverlay* CDeviceOverlay::Find(IDirect3DDevice8* device) { return Lookup(device); }
-
 CDeviceOverlay* CDeviceOverlay::FindForGame(IDirect3DDevice8* device) {
   CDeviceOverlay* overlay = Lookup(device);
   return overlay && !overlay->OnOverlayThread() ? overlay : nullptr;

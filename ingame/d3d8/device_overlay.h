@@ -34,10 +34,8 @@ class CDeviceOverlay {
   // Gives the device the game has just created its overlay, unless it cannot be had (out of memory, a table that
   // cannot be patched): then the device runs as the system made it.
   static void Attach(IDirect3DDevice8* device, const D3DPRESENT_PARAMETERS& parameters, DWORD behaviorFlags);
-  // The overlay of a device; null for a device without one.
-  static CDeviceOverlay* Find(IDirect3DDevice8* device);
-  // The same, but null also when the calling thread is the overlay's own, drawing on that device: its calls go to
-  // the system unchanged, neither followed nor counted.
+  // The overlay of a device, for the game's calls: null for a device without one, and when the calling thread is the
+  // overlay's own, drawing on that device, whose calls go to the system unchanged, neither followed nor counted.
   static CDeviceOverlay* FindForGame(IDirect3DDevice8* device);
   // The same, for a device whose state calls the overlay must follow or keep out while it draws (a pure or a
   // multithreaded device), and only when called by the game: null otherwise, so that the call goes on unchanged.

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,13 @@ class Overlay {
   }
   HMODULE module_ = nullptr;
 };
+
+// A test game's case for parameterised tests: its name, and the test game's arguments.
+struct GameCase {
+  std::string name;
+  std::string arguments;
+};
+inline void PrintTo(const GameCase& c, std::ostream* out) { *out << c.name; }
 
 // Shows everything at once: a 24 x 24 yellow (0xE0E020) picture written to `picture` at (10, 10), the red line
 // "line" on black at (10, 200), and the see-through green block "block / of text" (0xC000FF00, no background, so

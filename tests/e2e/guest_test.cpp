@@ -79,14 +79,7 @@ TEST(GuestObjects, WhatOnlyAPureDevicesBindingsKeepLivesOn) {
   EXPECT_TRUE(game.Capture().Has(0xFF0000, RECT{10, 200, 100, 240})) << "no overlay";
 }
 
-struct SwapCase {
-  std::string name;
-  std::string arguments;
-};
-
-void PrintTo(const SwapCase& c, std::ostream* out) { *out << c.name; }
-
-class GuestBackBuffers : public ::testing::TestWithParam<SwapCase> {};
+class GuestBackBuffers : public ::testing::TestWithParam<GameCase> {};
 
 // A game that draws its back buffers once and then only presents finds them, after every present, as it drew
 // them: the overlay is in what it presented, and nowhere in its back buffers.
@@ -102,9 +95,9 @@ TEST_P(GuestBackBuffers, StayAsTheGameDrewThem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Guest, GuestBackBuffers,
-                         ::testing::Values(SwapCase{"Copy", "--swap copy"}, SwapCase{"Flip", "--swap flip"},
-                                           SwapCase{"FlipTwoBackBuffers", "--swap flip --back-buffers 2"}),
-                         [](const ::testing::TestParamInfo<SwapCase>& test) { return test.param.name; });
+                         ::testing::Values(GameCase{"Copy", "--swap copy"}, GameCase{"Flip", "--swap flip"},
+                                           GameCase{"FlipTwoBackBuffers", "--swap flip --back-buffers 2"}),
+                         [](const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; });
 
 // The picture stays with the game once the dialog that loaded it has ended: through a reset, and for a game
 // started later.

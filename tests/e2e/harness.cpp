@@ -12,6 +12,7 @@
 #include "menu_reader.h"
 #include "overlay/hotkey_message.h"
 #include "res/resource.h"
+#include "tests/support/screen_pixels.h"
 
 namespace fs = std::filesystem;
 
@@ -53,16 +54,7 @@ BOOL CALLBACK CollectWindowOf(HWND window, LPARAM param) {
   return TRUE;
 }
 
-BITMAPINFO TopDownBitmapInfo(int width, int height) {
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  return info;
-}
+using testsupport::TopDownBitmapInfo;
 
 // A 32-bit top-down bitmap of the given size, selected into its own memory device context.
 class Canvas {
@@ -204,14 +196,7 @@ DWORD WINAPI Thread::Run(void* self) {
 
 Screenshot::Screenshot(const RECT& area)
     : left_(area.left), top_(area.top), width_(area.right - area.left), height_(area.bottom - area.top) {
-  if (width_ <= 0 || height_ <= 0) return;
-  Canvas canvas(width_, height_);
-  if (!canvas.valid()) return;
-  canvas.CopyScreen(left_, top_);
-  pixels_.reserve(static_cast<std::size_t>(width_) * height_);
-  for (int y = 0; y < height_; ++y) {
-    for (int x = 0; x < width_; ++x) pixels_.push_back(canvas.Pixel(x, y));
-  }
+  pixels_ = testsupport::ScreenPixels(area);
 }
 
 std::uint32_t Screenshot::At(int screenX, int screenY) const {

@@ -245,13 +245,6 @@ TEST(OverlayScreen, SizeFollowsTheBackBufferThroughAReset) {
       << "the size of a game that has ended";
 }
 
-struct GameCase {
-  std::string name;
-  std::string arguments;
-};
-
-void PrintTo(const GameCase& c, std::ostream* out) { *out << c.name; }
-
 class OverlayGames : public ::testing::TestWithParam<GameCase> {};
 
 // With everything shown, the game finds every state it set (render and stage states, textures, shaders, streams,

@@ -24,11 +24,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "tests/game/game_report.h"
+#include "tests/support/screen_pixels.h"
 
 namespace {
 
@@ -686,31 +688,13 @@ void CGame::Capture() {
   const int width = client.right;
   const int height = client.bottom;
   if (width <= 0 || height <= 0 || static_cast<std::uint32_t>(width * height) > testgame::kMaxCapturePixels) return;
-  HDC screen = GetDC(nullptr);
-  HDC memory = CreateCompatibleDC(screen);
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  void* bits = nullptr;
-  HBITMAP bitmap = CreateDIBSection(screen, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (bitmap) {
-    HGDIOBJ before = SelectObject(memory, bitmap);
-    if (BitBlt(memory, 0, 0, width, height, screen, origin.x, origin.y, SRCCOPY)) {
-      const auto* pixels = static_cast<const std::uint32_t*>(bits);
-      for (int i = 0; i < width * height; ++i) report_->pixels[i] = pixels[i] & 0xFFFFFFu;
-      report_->captureWidth = static_cast<std::uint32_t>(width);
-      report_->captureHeight = static_cast<std::uint32_t>(height);
-      report_->captureDone.store(request);
-    }
-    SelectObject(memory, before);
-    DeleteObject(bitmap);
-  }
-  DeleteDC(memory);
-  ReleaseDC(nullptr, screen);
+  const std::vector<std::uint32_t> pixels =
+      testsupport::ScreenPixels(RECT{origin.x, origin.y, origin.x + width, origin.y + height});
+  if (pixels.empty()) return;
+  std::copy(pixels.begin(), pixels.end(), report_->pixels);
+  report_->captureWidth = static_cast<std::uint32_t>(width);
+  report_->captureHeight = static_cast<std::uint32_t>(height);
+  report_->captureDone.store(request);
 }
 
 // Probes a device of its own the way the documentation describes its objects, after a few presents (so that an
