@@ -8,7 +8,7 @@
 #   VA_BENCH_BUILD      build folder (default build/bench; a Wine prefix of its own is made there)
 #   VA_BENCH_CPU        the one processor the benchmark runs on (default: the last one)
 #   VA_BENCH_PARTS      which parts run (default "dialog game")
-#   VA_BENCH_GAME_ARGS  arguments of the in-game driver: --pairs N, --run-ms MS, --quick, --profile
+#   VA_BENCH_GAME_ARGS  arguments of the in-game driver: --pairs N, --run-ms MS, --quick, --profile, --frame-times
 #                       (bench/game_bench.cpp says what each does)
 #   further arguments go to the dialog's driver: --runs N, --rounds N, --levels N,N,..., --fill-by-hotkeys N
 #   (bench/bench_driver.cpp says what each does)

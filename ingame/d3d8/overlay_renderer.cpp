@@ -170,6 +170,7 @@ COverlayRenderer::~COverlayRenderer() {
 bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, bool newFrame,
                                 CBackBufferKeeper* keeper) {
   const std::uint64_t start = stats_ ? NowMicroseconds() : 0;
+  lockMicroseconds_ = 0;
   if (newFrame && fpsMeter_.AddFrame(NowMicroseconds() / 1000) && stats_) {
     stats_->fps.store(static_cast<std::uint32_t>(fpsMeter_.Fps()), std::memory_order_relaxed);
   }
@@ -237,6 +238,10 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
     stats_->overlayMicroseconds.fetch_add(spent, std::memory_order_relaxed);
     KeepLongest(stats_->longestOverlayMicroseconds, spent);
     stats_->workHistogram[std::min<std::uint64_t>(spent / kWorkStepMicroseconds, kWorkSteps - 1)].fetch_add(
+        1, std::memory_order_relaxed);
+    const std::uint64_t unlocked = spent - std::min(spent, lockMicroseconds_);
+    KeepLongest(stats_->longestUnlockedMicroseconds, unlocked);
+    stats_->unlockedHistogram[std::min<std::uint64_t>(unlocked / kWorkStepMicroseconds, kWorkSteps - 1)].fetch_add(
         1, std::memory_order_relaxed);
   }
   return saved;
@@ -413,7 +418,10 @@ void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
         return Drop(element);
       }
       ledger_.Adopt(element.staging);
-      if (FAILED(element.staging->LockRect(&element.locked, nullptr, 0))) {
+      const std::uint64_t locking = stats_ ? NowMicroseconds() : 0;
+      const HRESULT locked = element.staging->LockRect(&element.locked, nullptr, 0);
+      if (stats_) lockMicroseconds_ += NowMicroseconds() - locking;
+      if (FAILED(locked)) {
         ledger_.Release(element.staging);
         return Drop(element);
       }
@@ -429,7 +437,9 @@ void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
     element.filledRows += rows;
   }
   if (element.staging) {
+    const std::uint64_t unlocking = stats_ ? NowMicroseconds() : 0;
     element.staging->UnlockRect();
+    if (stats_) lockMicroseconds_ += NowMicroseconds() - unlocking;
     // The device copies each tile's part into the tile's texture, in its own time.
     bool copied = true;
     for (Tile& tile : next.tiles) copied = copied && CopyTile(element.staging, next.format, tile);
@@ -494,7 +504,9 @@ void COverlayRenderer::ReleaseSprite(Sprite& sprite) {
 void COverlayRenderer::ReleaseUpload(ElementSprites& element) {
   ReleaseSprite(element.next);
   if (element.staging) {
+    const std::uint64_t unlocking = stats_ ? NowMicroseconds() : 0;
     element.staging->UnlockRect();
+    if (stats_) lockMicroseconds_ += NowMicroseconds() - unlocking;
     ledger_.Release(element.staging);
   }
 }

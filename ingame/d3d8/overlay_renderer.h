@@ -187,6 +187,8 @@ class COverlayRenderer {
   OverlayStats* stats_;
   // For the counters: the present begun at which each slot's current version was read.
   std::uint64_t readAtBegun_[kStatsSlotCount] = {};
+  // For the counters: the time this present's work spent locking and unlocking images in system memory.
+  std::uint64_t lockMicroseconds_ = 0;
 };
 
 }  // namespace ingame
