@@ -39,6 +39,17 @@ class Pace {
   std::uint64_t sliceStart_ = Now();
 };
 
+// Sizes an image's pixels a band at a time, resting between: clearing megabytes at once is a long slice.
+void SizePixels(Image& image, Pace& pace) {
+  const std::size_t count = static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height);
+  constexpr std::size_t kBand = 64 * 1024;
+  image.pixels.reserve(count);
+  while (image.pixels.size() < count) {
+    image.pixels.resize(std::min(count, image.pixels.size() + kBand));
+    pace.Step();
+  }
+}
+
 std::shared_ptr<Image> EmptyImage(std::uint32_t sequence) {
   auto image = std::make_shared<Image>();
   image->sequence = sequence;
@@ -53,15 +64,17 @@ std::shared_ptr<const Image> TextImage(const std::vector<std::string_view>& line
   if ((look.argb >> 24) == 0) return image;
   const Rect visible = Intersect(box, Rect{0, 0, job.canvasWidth, job.canvasHeight});
   CTextRaster raster;
-  if (visible.Empty() || !raster.Draw(lines, look, box.left, box.top, visible)) return image;
+  Pace pace;
+  if (visible.Empty() || !raster.Draw(lines, look, box.left, box.top, visible, [&pace] { pace.Step(); })) {
+    return image;
+  }
   const bool black = (look.flags & kBlackBackground) != 0;
   // The 256 texels a coverage can give, worked out once.
   std::uint32_t texels[256];
   for (unsigned coverage = 0; coverage < 256; ++coverage) texels[coverage] = TextTexel(coverage, look.argb, black);
   image->width = raster.width();
   image->height = raster.height();
-  image->pixels.resize(static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height));
-  Pace pace;
+  SizePixels(*image, pace);
   for (int y = 0; y < image->height; ++y) {
     std::uint32_t* row = image->pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image->width);
     for (int x = 0; x < image->width; ++x) row[x] = texels[raster.Coverage(x, y)];
@@ -109,8 +122,10 @@ std::shared_ptr<const Image> GlyphsImage() {
 // the device's largest texture: never more pixels than the screen has, whatever size the picture is.
 std::shared_ptr<const Image> PictureImage(const Job& job) {
   auto image = EmptyImage(job.sequence);
+  Pace pace;
   const std::shared_ptr<const CPictureSection> section = KeptPicture(job.picture);
   if (!section) return image;
+  pace.Step();
   const Size size{job.picture.width, job.picture.height};
   const PictureCrop crop = CropPicture(size, job.maxTextureWidth, job.maxTextureHeight, job.pictureX, job.pictureY,
                                        job.canvasWidth, job.canvasHeight);
@@ -120,10 +135,9 @@ std::shared_ptr<const Image> PictureImage(const Job& job) {
   const Rect& region = crop.region;
   image->width = static_cast<int>(region.Width());
   image->height = static_cast<int>(region.Height());
-  image->pixels.resize(static_cast<std::size_t>(image->width) * static_cast<std::size_t>(image->height));
+  SizePixels(*image, pace);
   CPictureSection::Rows rows(*section);
   bool readable = true;
-  Pace pace;
   if (shown == size) {
     for (int y = 0; y < image->height && readable; ++y) {
       pace.Step();
@@ -148,7 +162,12 @@ std::shared_ptr<const Image> PictureImage(const Job& job) {
   }
   if (!readable) return EmptyImage(job.sequence);
   image->area = visible;
-  image->opaque = std::all_of(image->pixels.begin(), image->pixels.end(), [](std::uint32_t p) { return (p >> 24) == 0xFF; });
+  image->opaque = true;
+  for (std::size_t at = 0; at < image->pixels.size() && image->opaque; at += image->width) {
+    const auto row = image->pixels.begin() + static_cast<std::ptrdiff_t>(at);
+    image->opaque = std::all_of(row, row + image->width, [](std::uint32_t p) { return (p >> 24) == 0xFF; });
+    pace.Step();
+  }
   return image;
 }
 

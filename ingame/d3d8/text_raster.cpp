@@ -66,7 +66,7 @@ TextMetrics CTextRaster::Measure(std::string_view line, const TextLook& look) {
 }
 
 bool CTextRaster::Draw(const std::vector<std::string_view>& lines, const TextLook& look, std::int64_t originX,
-                       std::int64_t originY, const Rect& visible) {
+                       std::int64_t originY, const Rect& visible, const std::function<void()>& pause) {
   Free();
   if (visible.Empty()) return false;
   FontDc font(look);
@@ -86,7 +86,13 @@ bool CTextRaster::Draw(const std::vector<std::string_view>& lines, const TextLoo
   }
   width_ = static_cast<int>(visible.Width());
   height_ = static_cast<int>(visible.Height());
-  std::memset(bits, 0, static_cast<std::size_t>(width_) * static_cast<std::size_t>(height_) * 4);
+  const std::size_t rowBytes = static_cast<std::size_t>(width_) * 4;
+  constexpr int kClearRows = 64;
+  for (int y = 0; y < height_; y += kClearRows) {
+    std::memset(static_cast<unsigned char*>(bits) + static_cast<std::size_t>(y) * rowBytes, 0,
+                static_cast<std::size_t>(std::min(kClearRows, height_ - y)) * rowBytes);
+    if (pause) pause();
+  }
   const HGDIOBJ previous = SelectObject(font.dc(), bitmap_);
   SetTextColor(font.dc(), RGB(255, 255, 255));
   SetBkMode(font.dc(), TRANSPARENT);
@@ -99,6 +105,7 @@ bool CTextRaster::Draw(const std::vector<std::string_view>& lines, const TextLoo
     if (y >= height_) break;
     if (y + lineHeight <= 0 || x >= width_ || x < -0x7FFFFFF) continue;
     TextOutA(font.dc(), static_cast<int>(x), static_cast<int>(y), lines[i].data(), static_cast<int>(lines[i].size()));
+    if (pause) pause();
   }
   GdiFlush();
   SelectObject(font.dc(), previous);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string_view>
 #include <vector>
 
@@ -31,9 +32,11 @@ class CTextRaster {
   static TextMetrics Measure(std::string_view line, const TextLook& look);
 
   // Draws the lines one line height apart, the first one's top left corner at (originX, originY), and keeps the
-  // part inside `visible` (all in screen pixels). False when the system could not draw it.
+  // part inside `visible` (all in screen pixels). False when the system could not draw it. `pause`, when given,
+  // is called between pieces of the work (each line, each band of the clearing), so that a caller on a thread
+  // that must not hold a processor for long can rest there.
   bool Draw(const std::vector<std::string_view>& lines, const TextLook& look, std::int64_t originX,
-            std::int64_t originY, const Rect& visible);
+            std::int64_t originY, const Rect& visible, const std::function<void()>& pause = nullptr);
 
   int width() const { return width_; }
   int height() const { return height_; }
