@@ -42,6 +42,7 @@ using Direct3DCreate8Fn = IDirect3D8*(WINAPI*)(UINT);
 using ValidatePixelShaderFn = HRESULT(WINAPI*)(const DWORD*, const DWORD*, BOOL, char**);
 using ValidateVertexShaderFn = HRESULT(WINAPI*)(const DWORD*, const DWORD*, const DWORD*, BOOL, char**);
 using DebugSetMuteFn = void(WINAPI*)();
+using GetSWInfoFn = void*(WINAPI*)();
 using EnableMaximizedWindowedModeShimFn = HRESULT(WINAPI*)(UINT);
 
 }  // namespace
@@ -70,6 +71,12 @@ HRESULT WINAPI ValidateVertexShader(const DWORD* shader, const DWORD* reserved1,
 
 void WINAPI DebugSetMute() {
   if (const auto mute = SystemEntry<DebugSetMuteFn>("DebugSetMute")) mute();
+}
+
+// Undocumented; exported by the system's library, so a program that asks for it finds it here too.
+void* WINAPI D3D8GetSWInfo() {
+  const auto info = SystemEntry<GetSWInfoFn>("D3D8GetSWInfo");
+  return info ? info() : nullptr;
 }
 
 HRESULT WINAPI Direct3D8EnableMaximizedWindowedModeShim(UINT enable) {

@@ -46,6 +46,9 @@ SCENE_SIZE = (400, 300)
 SCENE_BGR = (0x60, 0x40, 0x20)
 RED, YELLOW = (0, 0, 255), (0, 255, 255)
 
+# The entry points of the system's Direct3D 8 library.
+D3D8_EXPORTS = {"Direct3DCreate8", "ValidatePixelShader", "ValidateVertexShader", "DebugSetMute", "D3D8GetSWInfo"}
+
 failures = []
 
 
@@ -203,6 +206,12 @@ def main():
                 imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
                 check(imports and imports <= SYSTEM_DLLS - {"d3d8.dll"},
                       "%s imports only system DLLs (imports %s)" % (binary, sorted(imports)))
+            # A program that asks the overlay's d3d8.dll for any entry point of the system's library finds it.
+            dump = subprocess.run([args.objdump, "-p", os.path.join(work, "overlay", "d3d8.dll")],
+                                  capture_output=True, text=True).stdout
+            exported = set(re.findall(r"^\s*\[\s*\d+\] (\S+)$", dump, re.MULTILINE))
+            missing = D3D8_EXPORTS - exported
+            check(not missing, "d3d8.dll exports the system library's entry points (missing %s)" % sorted(missing))
             check(open(os.path.join(work, "preview", "d3d8.dll"), "rb").read() ==
                   open(os.path.join(work, "overlay", "d3d8.dll"), "rb").read(),
                   "the preview has the same d3d8.dll as the one for games")
