@@ -14,24 +14,6 @@ namespace {
 
 std::string PictureSectionName(std::uint32_t generation) { return kPictureNamePrefix + std::to_string(generation); }
 
-// The string form of the process's user SID, or empty.
-std::string UserSid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
-  DWORD bytes = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &bytes);
-  std::vector<unsigned char> buffer(bytes);
-  std::string sid;
-  char* text = nullptr;
-  if (bytes != 0 && GetTokenInformation(token, TokenUser, buffer.data(), bytes, &bytes) &&
-      ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-    sid = text;
-    LocalFree(text);
-  }
-  CloseHandle(token);
-  return sid;
-}
-
 // The user this process runs as, and the owner its new objects get (the user, or for an elevated administrator the
 // administrators' group).
 struct ProcessIdentity {
@@ -69,6 +51,17 @@ PSID UserOf(const ProcessIdentity& identity) {
 PSID OwnerOf(const ProcessIdentity& identity) {
   return identity.owner.empty() ? nullptr
                                 : reinterpret_cast<const TOKEN_OWNER*>(identity.owner.data())->Owner;
+}
+
+// The string form of the process's user SID, or empty.
+std::string UserSid() {
+  std::string sid;
+  char* text = nullptr;
+  if (PSID user = UserOf(Identity()); user && ConvertSidToStringSidA(user, &text)) {
+    sid = text;
+    LocalFree(text);
+  }
+  return sid;
 }
 
 bool SameSid(PSID a, PSID b) { return a && b && IsValidSid(a) && IsValidSid(b) && EqualSid(a, b); }

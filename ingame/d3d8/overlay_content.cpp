@@ -20,23 +20,15 @@ bool SameText(const char* a, std::uint16_t lengthA, const char* b, std::uint16_t
 class Pace {
  public:
   void Step() {
-    const std::uint64_t now = Now();
-    if (now - sliceStart_ < kSliceMicroseconds) return;
+    if (NowMicroseconds() - sliceStart_ < kSliceMicroseconds) return;
     Sleep(kRestMilliseconds);
-    sliceStart_ = Now();
+    sliceStart_ = NowMicroseconds();
   }
 
  private:
   static constexpr std::uint64_t kSliceMicroseconds = 500;
   static constexpr DWORD kRestMilliseconds = 1;
-  static std::uint64_t Now() {
-    LARGE_INTEGER frequency{};
-    LARGE_INTEGER now{};
-    QueryPerformanceFrequency(&frequency);
-    QueryPerformanceCounter(&now);
-    return static_cast<std::uint64_t>(now.QuadPart) / (static_cast<std::uint64_t>(frequency.QuadPart) / 1000000 + 1);
-  }
-  std::uint64_t sliceStart_ = Now();
+  std::uint64_t sliceStart_ = NowMicroseconds();
 };
 
 // Sizes an image's pixels a band at a time, resting between: clearing megabytes at once is a long slice.
@@ -291,6 +283,19 @@ class CContentWorker {
 };
 
 }  // namespace
+
+std::uint64_t NowMicroseconds() {
+  static const std::uint64_t frequency = [] {
+    LARGE_INTEGER f{};
+    QueryPerformanceFrequency(&f);
+    return f.QuadPart > 0 ? static_cast<std::uint64_t>(f.QuadPart) : 1;
+  }();
+  LARGE_INTEGER now{};
+  QueryPerformanceCounter(&now);
+  const auto ticks = static_cast<std::uint64_t>(now.QuadPart);
+  // In two steps, so that the product cannot overflow however long the machine has run.
+  return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
+}
 
 bool Job::operator==(const Job& other) const {
   if (element != other.element || sequence != other.sequence) return false;

@@ -19,6 +19,10 @@
 
 namespace ingame {
 
+// A steady clock in microseconds, in whole numbers: a device made without D3DCREATE_FPU_PRESERVE leaves the
+// game's thread computing doubles in single precision, which would read it in ever coarser steps.
+std::uint64_t NowMicroseconds();
+
 // An element's pixels: 0xAARRGGBB, not premultiplied, rows top first, and where they go on the overlay's screen.
 struct Image {
   std::vector<std::uint32_t> pixels;

@@ -69,23 +69,6 @@ void Count(OverlayStats* stats, Field OverlayStats::*field) {
   if (stats) (stats->*field).fetch_add(1, std::memory_order_relaxed);
 }
 
-}  // namespace
-
-std::uint64_t NowMicroseconds() {
-  static const std::uint64_t frequency = [] {
-    LARGE_INTEGER f{};
-    QueryPerformanceFrequency(&f);
-    return f.QuadPart > 0 ? static_cast<std::uint64_t>(f.QuadPart) : 1;
-  }();
-  LARGE_INTEGER now{};
-  QueryPerformanceCounter(&now);
-  const auto ticks = static_cast<std::uint64_t>(now.QuadPart);
-  // In two steps, so that the product cannot overflow however long the machine has run.
-  return ticks / frequency * 1000000 + ticks % frequency * 1000000 / frequency;
-}
-
-namespace {
-
 // Copies a slot's record when it changed since `sequence`. A record that fails its check is taken as empty, so a
 // malformed state draws nothing; a record being written is tried again next frame. True when the copy changed.
 template <class Record, class Check>
@@ -207,24 +190,8 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
         if (backBuffer) {
           bool drawable = true;
           if (chain.keepsBackBuffers && keeper) {
-            // What each element covers, cut to the screen.
-            RECT areas[kElementCount];
-            int count = 0;
-            const Rect shown[] = {switches_.pictureShown ? elements_[kPictureElement].shown.area : Rect{},
-                                  switches_.blockShown ? elements_[kBlockElement].shown.area : Rect{},
-                                  switches_.lineShown ? elements_[kLineElement].shown.area : Rect{},
-                                  switches_.fpsShown ? Rect{screen.Width() - 200, 0, screen.Width(), 40} : Rect{}};
-            for (const Rect& area : shown) {
-              const Rect on = Intersect(Rect{area.left + screen.left, area.top + screen.top, area.right + screen.left,
-                                             area.bottom + screen.top},
-                                        screen);
-              if (!on.Empty()) {
-                areas[count++] = RECT{static_cast<LONG>(on.left), static_cast<LONG>(on.top),
-                                      static_cast<LONG>(on.right), static_cast<LONG>(on.bottom)};
-              }
-            }
             // What cannot be saved is not drawn over: the game would find the overlay in its next frame.
-            drawable = saved = keeper->Save(chain, backBuffer, areas, count);
+            drawable = saved = keeper->Save(chain, backBuffer, covered_, coveredCount_);
           }
           if (drawable) Draw(backBuffer, chain.width, chain.height);
           backBuffer->Release();
@@ -542,15 +509,34 @@ void COverlayRenderer::AddPieces(const Sprite& sprite, const Rect& part, std::in
 
 void COverlayRenderer::CollectPieces(const Rect& screen) {
   pieces_.clear();
+  coveredCount_ = 0;
   // Bottom first: the picture, then the block, the line and the frame rate.
   const bool shown[] = {switches_.pictureShown != 0, switches_.blockShown != 0, switches_.lineShown != 0};
   const Element order[] = {kPictureElement, kBlockElement, kLineElement};
   for (int i = 0; i < 3; ++i) {
     const Sprite& sprite = elements_[order[i]].shown;
     if (!shown[i] || sprite.tiles.empty()) continue;
+    const std::size_t first = pieces_.size();
     AddPieces(sprite, Rect{0, 0, sprite.area.Width(), sprite.area.Height()}, sprite.area.left, sprite.area.top, screen);
+    Cover(first);
   }
-  if (switches_.fpsShown) AddFpsPieces(screen);
+  if (switches_.fpsShown) {
+    const std::size_t first = pieces_.size();
+    AddFpsPieces(screen);
+    Cover(first);
+  }
+}
+
+void COverlayRenderer::Cover(std::size_t first) {
+  if (first >= pieces_.size()) return;
+  Rect bounds = pieces_[first].area;
+  for (std::size_t i = first + 1; i < pieces_.size(); ++i) {
+    const Rect& area = pieces_[i].area;
+    bounds = Rect{std::min(bounds.left, area.left), std::min(bounds.top, area.top), std::max(bounds.right, area.right),
+                  std::max(bounds.bottom, area.bottom)};
+  }
+  covered_[coveredCount_++] = RECT{static_cast<LONG>(bounds.left), static_cast<LONG>(bounds.top),
+                                   static_cast<LONG>(bounds.right), static_cast<LONG>(bounds.bottom)};
 }
 
 void COverlayRenderer::AddFpsPieces(const Rect& screen) {

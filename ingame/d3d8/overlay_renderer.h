@@ -31,10 +31,6 @@
 
 namespace ingame {
 
-// A steady clock in microseconds, in whole numbers: a device made without D3DCREATE_FPU_PRESERVE leaves the
-// game's thread computing doubles in single precision, which would read it in ever coarser steps.
-std::uint64_t NowMicroseconds();
-
 class COverlayRenderer {
  public:
   // `mirror` follows the game's states on a device whose states cannot be read back; null on any other device.
@@ -124,7 +120,10 @@ class COverlayRenderer {
   // The pieces of `sprite` showing `part` of its image (all of it when null) at `at` of the overlay's screen, moved
   // onto `screen` of the back buffer and cut to it.
   void AddPieces(const Sprite& sprite, const Rect& part, std::int64_t atX, std::int64_t atY, const Rect& screen);
+  // The pieces to draw, bottom first, and what each element's pieces cover of the back buffer.
   void CollectPieces(const Rect& screen);
+  // Adds the area the pieces from `first` on cover to covered_.
+  void Cover(std::size_t first);
   void AddFpsPieces(const Rect& screen);
   void Draw(IDirect3DSurface8* backBuffer, UINT width, UINT height);
   void DrawWithPipeline(IDirect3DSurface8* backBuffer, UINT width, UINT height);
@@ -177,6 +176,9 @@ class COverlayRenderer {
   // Textures of tiles no longer shown, for the next images' tiles, with their formats.
   std::vector<std::pair<D3DFORMAT, IDirect3DTexture8*>> spareTiles_;
   std::vector<Piece> pieces_;
+  // The bounds of each drawn element's pieces: what a back buffer that must stay as the game drew it has saved.
+  RECT covered_[kElementCount] = {};
+  int coveredCount_ = 0;
   std::vector<RECT> copyRects_;
   std::vector<POINT> copyPoints_;
   std::vector<FigureCell> figure_;
