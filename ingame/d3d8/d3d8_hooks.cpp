@@ -2,27 +2,28 @@
 
 #include "ingame/d3d8/d3d8_slots.h"
 #include "ingame/d3d8/device_overlay.h"
+#include "ingame/d3d8/locked_methods.h"
 #include "ingame/d3d8/table_patch.h"
 
 namespace ingame {
 namespace {
 
-CPatchedTable<slots::kCreateDevice + 1> g_direct3d;
-CPatchedTable<slots::kDeviceSlotCount> g_device;
-CPatchedTable<slots::kSwapChainSlotCount> g_swapChain;
+CPatchedTables<slots::kDirect3DSlotCount> g_direct3d;
+CPatchedTables<slots::kDeviceSlotCount> g_devices;
+CPatchedTables<slots::kSwapChainSlotCount> g_swapChains;
 
-// The system's own method of the device's table at `Slot`, called with the arguments the game passed.
+// The function that was in `Slot` of the object's table, called with the arguments the game passed.
 template <int Slot, class Result = HRESULT, class... Args>
 Result CallDevice(IDirect3DDevice8* device, Args... args) {
-  return g_device.Original<Result(STDMETHODCALLTYPE*)(IDirect3DDevice8*, Args...)>(Slot)(device, args...);
+  return g_devices.Original<Result(STDMETHODCALLTYPE*)(IDirect3DDevice8*, Args...)>(device, Slot)(device, args...);
 }
 
 template <int Slot, class Result = HRESULT, class... Args>
 Result CallSwapChain(IDirect3DSwapChain8* chain, Args... args) {
-  return g_swapChain.Original<Result(STDMETHODCALLTYPE*)(IDirect3DSwapChain8*, Args...)>(Slot)(chain, args...);
+  return g_swapChains.Original<Result(STDMETHODCALLTYPE*)(IDirect3DSwapChain8*, Args...)>(chain, Slot)(chain, args...);
 }
 
-// A method that sets or uses the states the overlay draws with: the system's, made under the overlay's lock on a
+// A method that sets the states the overlay draws with: the system's, made under the overlay's lock on a
 // multithreaded device and followed by the mirror of a pure device; on any other device, just the system's.
 template <int Slot, class Follow, class... Args>
 HRESULT Followed(IDirect3DDevice8* device, Follow follow, Args... args) {
@@ -31,33 +32,29 @@ HRESULT Followed(IDirect3DDevice8* device, Follow follow, Args... args) {
   return overlay->Followed([&] { return CallDevice<Slot>(device, args...); }, follow);
 }
 
-const auto kNothingToFollow = [](CStateMirror&) {};
-
 HRESULT STDMETHODCALLTYPE CreateDevice(IDirect3D8* direct3d, UINT adapter, D3DDEVTYPE type, HWND focusWindow,
                                        DWORD behaviorFlags, D3DPRESENT_PARAMETERS* parameters,
                                        IDirect3DDevice8** device) noexcept {
   using Function = HRESULT(STDMETHODCALLTYPE*)(IDirect3D8*, UINT, D3DDEVTYPE, HWND, DWORD, D3DPRESENT_PARAMETERS*,
                                               IDirect3DDevice8**);
-  const HRESULT result = g_direct3d.Original<Function>(slots::kCreateDevice)(direct3d, adapter, type, focusWindow,
-                                                                             behaviorFlags, parameters, device);
-  if (SUCCEEDED(result) && device && *device && parameters) CDeviceOverlay::Attach(*device, *parameters, behaviorFlags);
+  const HRESULT result = g_direct3d.Original<Function>(direct3d, slots::kCreateDevice)(
+      direct3d, adapter, type, focusWindow, behaviorFlags, parameters, device);
+  if (SUCCEEDED(result) && device && *device && parameters && HookDevice(*device)) {
+    CDeviceOverlay::Attach(*device, *parameters, behaviorFlags,
+                           g_devices.Original<CountMethod>(*device, slots::kAddRef),
+                           g_devices.Original<CountMethod>(*device, slots::kRelease));
+  }
   return result;
-}
-
-ULONG STDMETHODCALLTYPE AddRef(IDirect3DDevice8* device) noexcept {
-  const ULONG count = CallDevice<slots::kAddRef, ULONG>(device);
-  const CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device);
-  return overlay ? overlay->GameCount(count) : count;
 }
 
 ULONG STDMETHODCALLTYPE Release(IDirect3DDevice8* device) noexcept {
   CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device);
-  if (!overlay) return CallDevice<slots::kRelease, ULONG>(device);
-  return overlay->Release([](IDirect3DDevice8* d) { return CallDevice<slots::kRelease, ULONG>(d); });
+  return overlay ? overlay->Release() : CallDevice<slots::kRelease, ULONG>(device);
 }
 
 HRESULT STDMETHODCALLTYPE CreateAdditionalSwapChain(IDirect3DDevice8* device, D3DPRESENT_PARAMETERS* parameters,
                                                     IDirect3DSwapChain8** chain) noexcept {
+  const CGameCallLock lock(device);
   const HRESULT result = CallDevice<slots::kCreateAdditionalSwapChain>(device, parameters, chain);
   if (SUCCEEDED(result) && parameters && chain && *chain) {
     if (CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device)) overlay->AddChain(*chain, *parameters);
@@ -75,7 +72,9 @@ HRESULT STDMETHODCALLTYPE Present(IDirect3DDevice8* device, const RECT* source, 
                                   HWND window, const RGNDATA* dirty) noexcept {
   CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device);
   const auto present = [&] { return CallDevice<slots::kPresent>(device, source, destination, window, dirty); };
-  return overlay ? overlay->Present(nullptr, source, window, present) : present();
+  if (!overlay) return present();
+  RepatchIfRestored(device);
+  return overlay->Present(nullptr, source, window, present);
 }
 
 HRESULT STDMETHODCALLTYPE SetRenderTarget(IDirect3DDevice8* device, IDirect3DSurface8* target,
@@ -88,19 +87,6 @@ HRESULT STDMETHODCALLTYPE SetRenderTarget(IDirect3DDevice8* device, IDirect3DSur
         if (target && SUCCEEDED(target->GetDesc(&desc))) m.SetRenderTarget(desc.Width, desc.Height);
       },
       target, depthStencil);
-}
-
-HRESULT STDMETHODCALLTYPE BeginScene(IDirect3DDevice8* device) noexcept {
-  return Followed<slots::kBeginScene>(device, kNothingToFollow);
-}
-
-HRESULT STDMETHODCALLTYPE EndScene(IDirect3DDevice8* device) noexcept {
-  return Followed<slots::kEndScene>(device, kNothingToFollow);
-}
-
-HRESULT STDMETHODCALLTYPE Clear(IDirect3DDevice8* device, DWORD count, const D3DRECT* rects, DWORD flags,
-                                D3DCOLOR colour, float z, DWORD stencil) noexcept {
-  return Followed<slots::kClear>(device, kNothingToFollow, count, rects, flags, colour, z, stencil);
 }
 
 HRESULT STDMETHODCALLTYPE SetViewport(IDirect3DDevice8* device, const D3DVIEWPORT8* viewport) noexcept {
@@ -116,6 +102,7 @@ HRESULT STDMETHODCALLTYPE SetRenderState(IDirect3DDevice8* device, D3DRENDERSTAT
 // While the game records a state block, the overlay draws nothing: its calls would be recorded into the game's
 // block. So the start and end of recording are told to the overlay of every device.
 HRESULT STDMETHODCALLTYPE BeginStateBlock(IDirect3DDevice8* device) noexcept {
+  const CGameCallLock lock(device);
   const HRESULT result =
       Followed<slots::kBeginStateBlock>(device, [](CStateMirror& m) { m.BeginStateBlock(); });
   if (SUCCEEDED(result)) {
@@ -125,6 +112,7 @@ HRESULT STDMETHODCALLTYPE BeginStateBlock(IDirect3DDevice8* device) noexcept {
 }
 
 HRESULT STDMETHODCALLTYPE EndStateBlock(IDirect3DDevice8* device, DWORD* token) noexcept {
+  const CGameCallLock lock(device);
   const HRESULT result = Followed<slots::kEndStateBlock>(
       device, [token](CStateMirror& m) { if (token) m.EndStateBlock(*token); }, token);
   if (CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device)) overlay->SetRecording(false);
@@ -158,17 +146,6 @@ HRESULT STDMETHODCALLTYPE SetTextureStageState(IDirect3DDevice8* device, DWORD s
                                                DWORD value) noexcept {
   return Followed<slots::kSetTextureStageState>(
       device, [=](CStateMirror& m) { m.SetTextureStageState(stage, type, value); }, stage, type, value);
-}
-
-HRESULT STDMETHODCALLTYPE DrawPrimitive(IDirect3DDevice8* device, D3DPRIMITIVETYPE type, UINT start,
-                                        UINT count) noexcept {
-  return Followed<slots::kDrawPrimitive>(device, kNothingToFollow, type, start, count);
-}
-
-HRESULT STDMETHODCALLTYPE DrawIndexedPrimitive(IDirect3DDevice8* device, D3DPRIMITIVETYPE type, UINT minIndex,
-                                               UINT vertexCount, UINT startIndex, UINT count) noexcept {
-  return Followed<slots::kDrawIndexedPrimitive>(device, kNothingToFollow, type, minIndex, vertexCount, startIndex,
-                                                count);
 }
 
 // Drawing from the game's memory leaves stream 0 empty.
@@ -224,49 +201,87 @@ Method AsMethod(Hook hook) {
   return reinterpret_cast<Method>(hook);
 }
 
+// What the overlay puts into each slot of a table: null where it leaves the slot alone.
+struct Direct3DHooks {
+  Method methods[slots::kDirect3DSlotCount] = {};
+  Direct3DHooks() { methods[slots::kCreateDevice] = AsMethod(&CreateDevice); }
+};
+
+struct DeviceHooks {
+  Method methods[slots::kDeviceSlotCount] = {};
+  DeviceHooks() {
+    // Every method takes the overlay's lock on a multithreaded device; these do more.
+    LockedDeviceMethods(methods);
+    methods[slots::kRelease] = AsMethod(&Release);
+    methods[slots::kCreateAdditionalSwapChain] = AsMethod(&CreateAdditionalSwapChain);
+    methods[slots::kReset] = AsMethod(&Reset);
+    methods[slots::kPresent] = AsMethod(&Present);
+    methods[slots::kSetRenderTarget] = AsMethod(&SetRenderTarget);
+    methods[slots::kSetViewport] = AsMethod(&SetViewport);
+    methods[slots::kSetRenderState] = AsMethod(&SetRenderState);
+    methods[slots::kBeginStateBlock] = AsMethod(&BeginStateBlock);
+    methods[slots::kEndStateBlock] = AsMethod(&EndStateBlock);
+    methods[slots::kApplyStateBlock] = AsMethod(&ApplyStateBlock);
+    methods[slots::kCaptureStateBlock] = AsMethod(&CaptureStateBlock);
+    methods[slots::kDeleteStateBlock] = AsMethod(&DeleteStateBlock);
+    methods[slots::kCreateStateBlock] = AsMethod(&CreateStateBlock);
+    methods[slots::kSetTexture] = AsMethod(&SetTexture);
+    methods[slots::kSetTextureStageState] = AsMethod(&SetTextureStageState);
+    methods[slots::kDrawPrimitiveUP] = AsMethod(&DrawPrimitiveUP);
+    methods[slots::kDrawIndexedPrimitiveUP] = AsMethod(&DrawIndexedPrimitiveUP);
+    methods[slots::kSetVertexShader] = AsMethod(&SetVertexShader);
+    methods[slots::kSetStreamSource] = AsMethod(&SetStreamSource);
+    methods[slots::kSetPixelShader] = AsMethod(&SetPixelShader);
+  }
+};
+
+struct SwapChainHooks {
+  Method methods[slots::kSwapChainSlotCount] = {};
+  SwapChainHooks() {
+    methods[slots::kSwapChainRelease] = AsMethod(&SwapChainRelease);
+    methods[slots::kSwapChainPresent] = AsMethod(&SwapChainPresent);
+  }
+};
+
+const Direct3DHooks& TheDirect3DHooks() {
+  static const Direct3DHooks hooks;
+  return hooks;
+}
+
+const DeviceHooks* TheDeviceHooks() {
+  static const DeviceHooks hooks;
+  return &hooks;
+}
+
+const SwapChainHooks& TheSwapChainHooks() {
+  static const SwapChainHooks hooks;
+  return hooks;
+}
+
 }  // namespace
 
-bool HookDirect3D(IDirect3D8* direct3d) {
-  const SlotHook hooks[] = {{slots::kCreateDevice, AsMethod(&CreateDevice)}};
-  return g_direct3d.Install(direct3d, hooks);
+Method OriginalDeviceMethod(const void* device, int slot) { return g_devices.OriginalMethod(device, slot); }
+
+bool HookDirect3D(IDirect3D8* direct3d) { return g_direct3d.Install(direct3d, TheDirect3DHooks().methods); }
+
+bool HookDevice(IDirect3DDevice8* device) { return g_devices.Install(device, TheDeviceHooks()->methods); }
+
+bool HookSwapChain(IDirect3DSwapChain8* chain) { return g_swapChains.Install(chain, TheSwapChainHooks().methods); }
+
+void RepatchIfRestored(IDirect3DDevice8* device) {
+  // The slots without which the game's Reset and last Release would miss the overlay's objects: where someone has
+  // written the originals back, the hooks go back in at once rather than with the worker's next look.
+  const Method* const table = *reinterpret_cast<Method* const*>(device);
+  if (table[slots::kRelease] == g_devices.OriginalMethod(device, slots::kRelease) ||
+      table[slots::kReset] == g_devices.OriginalMethod(device, slots::kReset)) {
+    RepatchTables();
+  }
 }
 
-bool HookDevice(IDirect3DDevice8* device) {
-  const SlotHook hooks[] = {
-      {slots::kAddRef, AsMethod(&AddRef)},
-      {slots::kRelease, AsMethod(&Release)},
-      {slots::kCreateAdditionalSwapChain, AsMethod(&CreateAdditionalSwapChain)},
-      {slots::kReset, AsMethod(&Reset)},
-      {slots::kPresent, AsMethod(&Present)},
-      {slots::kSetRenderTarget, AsMethod(&SetRenderTarget)},
-      {slots::kBeginScene, AsMethod(&BeginScene)},
-      {slots::kEndScene, AsMethod(&EndScene)},
-      {slots::kClear, AsMethod(&Clear)},
-      {slots::kSetViewport, AsMethod(&SetViewport)},
-      {slots::kSetRenderState, AsMethod(&SetRenderState)},
-      {slots::kBeginStateBlock, AsMethod(&BeginStateBlock)},
-      {slots::kEndStateBlock, AsMethod(&EndStateBlock)},
-      {slots::kApplyStateBlock, AsMethod(&ApplyStateBlock)},
-      {slots::kCaptureStateBlock, AsMethod(&CaptureStateBlock)},
-      {slots::kDeleteStateBlock, AsMethod(&DeleteStateBlock)},
-      {slots::kCreateStateBlock, AsMethod(&CreateStateBlock)},
-      {slots::kSetTexture, AsMethod(&SetTexture)},
-      {slots::kSetTextureStageState, AsMethod(&SetTextureStageState)},
-      {slots::kDrawPrimitive, AsMethod(&DrawPrimitive)},
-      {slots::kDrawIndexedPrimitive, AsMethod(&DrawIndexedPrimitive)},
-      {slots::kDrawPrimitiveUP, AsMethod(&DrawPrimitiveUP)},
-      {slots::kDrawIndexedPrimitiveUP, AsMethod(&DrawIndexedPrimitiveUP)},
-      {slots::kSetVertexShader, AsMethod(&SetVertexShader)},
-      {slots::kSetStreamSource, AsMethod(&SetStreamSource)},
-      {slots::kSetPixelShader, AsMethod(&SetPixelShader)},
-  };
-  return g_device.Install(device, hooks);
-}
-
-bool HookSwapChain(IDirect3DSwapChain8* chain) {
-  const SlotHook hooks[] = {{slots::kSwapChainRelease, AsMethod(&SwapChainRelease)},
-                            {slots::kSwapChainPresent, AsMethod(&SwapChainPresent)}};
-  return g_swapChain.Install(chain, hooks);
+void RepatchTables() {
+  g_direct3d.Repatch(TheDirect3DHooks().methods);
+  g_devices.Repatch(TheDeviceHooks()->methods);
+  g_swapChains.Repatch(TheSwapChainHooks().methods);
 }
 
 }  // namespace ingame

@@ -1,18 +1,22 @@
-// The methods of the system's Direct3D 8 objects that the overlay patches (table_patch.h), and what it does in
-// each: the Direct3D object's CreateDevice gives the new device its overlay; the device's AddRef and Release keep
-// its count the game's; Present, Reset and the additional swap chains' Present draw the overlay; and the calls
-// that set or use the states the overlay draws with are followed on a pure device and kept out of the overlay's
-// drawing on a multithreaded one. Every other method is the system's, untouched.
+// The methods of Direct3D 8 objects that the overlay patches (table_patch.h), and what it does in each: the
+// Direct3D object's CreateDevice gives the new device its overlay; the device's Release lets the overlay's objects
+// go before the game's last reference; Present, Reset and the additional swap chains' Present draw the overlay;
+// the calls that set the states the overlay draws with are followed on a pure device; and on a multithreaded
+// device every method but QueryInterface, AddRef and Release takes the overlay's lock (locked_methods.h).
 #pragma once
 
 #include <d3d8.h>
 
 namespace ingame {
 
-// Patches the tables of the Direct3D object's interface, once; false when it cannot be.
+// Patches the table of the Direct3D object's class, once for each class; false when it cannot be.
 bool HookDirect3D(IDirect3D8* direct3d);
-// The same for a device's interface, and for a swap chain's.
+// The same for a device's class, and for a swap chain's.
 bool HookDevice(IDirect3DDevice8* device);
 bool HookSwapChain(IDirect3DSwapChain8* chain);
+// Puts the overlay's hooks back into every table where someone has written back the functions that were there
+// before the overlay patched it; at once for `device`'s table when that is so.
+void RepatchTables();
+void RepatchIfRestored(IDirect3DDevice8* device);
 
 }  // namespace ingame

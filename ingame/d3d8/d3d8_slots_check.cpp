@@ -17,6 +17,19 @@ constexpr int SlotAt = static_cast<int>(Offset / sizeof(void*));
   static_assert(SlotAt<offsetof(table, method)> == (slot), #table "::" #method " is not at " #slot)
 
 SLOT_IS(IDirect3D8Vtbl, CreateDevice, kCreateDevice);
+static_assert(sizeof(IDirect3D8Vtbl) == kDirect3DSlotCount * sizeof(void*), "IDirect3D8 has 16 methods");
+
+// Every method of the device's list at its place in the table.
+enum DeviceMethodOrder : int {
+#define VA_ORDER(method) kOrder##method,
+  VA_D3D8_DEVICE_METHODS(VA_ORDER)
+#undef VA_ORDER
+  kOrderCount
+};
+static_assert(kOrderCount == kDeviceSlotCount, "the list names every method of IDirect3DDevice8");
+#define VA_IN_ORDER(method) SLOT_IS(IDirect3DDevice8Vtbl, method, kOrder##method);
+VA_D3D8_DEVICE_METHODS(VA_IN_ORDER)
+#undef VA_IN_ORDER
 
 SLOT_IS(IDirect3DDevice8Vtbl, AddRef, kAddRef);
 SLOT_IS(IDirect3DDevice8Vtbl, Release, kRelease);

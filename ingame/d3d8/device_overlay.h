@@ -1,18 +1,24 @@
-// The overlay of one game device. The game keeps the system's own device: the device's table has a few methods
-// patched (d3d8_hooks.cpp), and they come here for the device they were called on.
+// The overlay of one game device. The game keeps its own device: the device's table has methods patched
+// (d3d8_hooks.cpp), and they come here for the device they were called on.
 //
-// What the game sees of the device is what the system gives it:
-// - Reference counts. The overlay's own textures, surfaces and state blocks hold references to the device, as
-//   every resource does; the device's AddRef and Release tell the game the count without them, and when only they
-//   are left the overlay lets them go first, which ends the device as the game's last Release would have.
-// - States. Present draws the overlay into the back buffer the game presents and puts back every state it set,
-//   through a state block of exactly those states, or on a pure device, whose states cannot be read, from a
-//   mirror that follows the game's own calls. Whatever of the game's it unbinds for that time (a texture, a
-//   vertex buffer, the render target) it holds a reference to until it has bound it again.
+// What the game sees of the device is what its implementation gives it:
+// - Reference counts. The overlay's own textures, surfaces and state blocks may hold references to the device, as
+//   every resource does; the overlay gives each such reference back as soon as it has made the object
+//   (CReferenceLedger), so the device's count is the game's whoever asks, and before the game's last reference
+//   goes, the overlay lets its objects go, which ends the device as it would have.
+// - States. Present draws the overlay into the back buffer the game presents and puts back every state it set: the
+//   render and stage states and the viewport through a state block of exactly those, the bindings it replaces
+//   (texture 0, stream 0, the shaders, the render target) one by one; on a pure device, whose states cannot be
+//   read, from a mirror that follows the game's own calls. What it unbinds of the game's for that time it holds a
+//   reference to until it has bound it again, and no longer.
 // - Back buffers. Where the swap effect promises that the back buffers stay as the game drew them (copy, flip),
-//   what the overlay drew over is saved before and copied back once the device has presented.
-// - Threads. On a multithreaded device the game's other threads are kept out of the methods that set or use
-//   these states while the overlay draws and restores.
+//   what the overlay drew over is saved before and copied back into the buffer that holds that frame once the
+//   device has presented it.
+// - Threads. On a multithreaded device every method the game calls, but QueryInterface, AddRef and Release, takes
+//   the overlay's lock before the system's, so no other thread meets the overlay half-way through its drawing; a
+//   call the system makes back into the table from inside a method on the same thread finds the lock held already.
+// - Time. Nothing is made on the device before the game's first present: creating the device only patches tables,
+//   reads what the device is, and asks the overlay's worker for the images it will show.
 #pragma once
 
 #include <windows.h>
@@ -25,38 +31,39 @@
 
 #include "ingame/common/layout.h"
 #include "ingame/d3d8/overlay_renderer.h"
+#include "ingame/d3d8/own_objects.h"
 #include "ingame/d3d8/state_mirror.h"
 
 namespace ingame {
 
 class CDeviceOverlay {
  public:
-  // Gives the device the game has just created its overlay, unless it cannot be had (out of memory, a table that
-  // cannot be patched): then the device runs as the system made it.
-  static void Attach(IDirect3DDevice8* device, const D3DPRESENT_PARAMETERS& parameters, DWORD behaviorFlags);
+  // Gives the device the game has just created its overlay, unless it cannot be had (out of memory): then the
+  // device runs as the system made it. `addRef` and `release` are the device's own.
+  static void Attach(IDirect3DDevice8* device, const D3DPRESENT_PARAMETERS& parameters, DWORD behaviorFlags,
+                     CountMethod addRef, CountMethod release);
   // The overlay of a device, for the game's calls: null for a device without one, and when the calling thread is the
-  // overlay's own, drawing on that device, whose calls go to the system unchanged, neither followed nor counted.
+  // overlay's own, drawing on that device, whose calls go to the system unchanged.
   static CDeviceOverlay* FindForGame(IDirect3DDevice8* device);
-  // The same, for a device whose state calls the overlay must follow or keep out while it draws (a pure or a
-  // multithreaded device), and only when called by the game: null otherwise, so that the call goes on unchanged.
+  // The same, for a device whose state calls the overlay must follow (a pure device) or lock (a multithreaded one),
+  // and only when called by the game: null otherwise, so that the call goes on unchanged.
   static CDeviceOverlay* FindFollowed(IDirect3DDevice8* device);
   // The overlay of the device an additional swap chain belongs to, for the game's calls.
   static CDeviceOverlay* FindByChain(IDirect3DSwapChain8* chain);
+  // The lock a game's call of any other method of `device` takes: the overlay's on a multithreaded device, null on
+  // any other.
+  static CRITICAL_SECTION* LockFor(const void* device);
 
   CDeviceOverlay(const CDeviceOverlay&) = delete;
   CDeviceOverlay& operator=(const CDeviceOverlay&) = delete;
 
-  // The device's count as the game would see it without the overlay, given the device's own.
-  ULONG GameCount(ULONG deviceCount) const;
-  // The game's Release: `release` is the device's own. Ends the overlay with the game's last reference.
-  template <class ReleaseFunction>
-  ULONG Release(ReleaseFunction release);
+  // The game's Release of the device. Before its last reference goes, the overlay's objects go.
+  ULONG Release();
 
   // A call that sets or uses the states the overlay draws with: made under the device's lock on a multithreaded
   // device, and followed by the mirror (`follow(mirror)`) on a pure device once the device has accepted it.
   template <class Call, class Follow>
   HRESULT Followed(Call call, Follow follow);
-  void FollowRenderTarget(IDirect3DSurface8* target);
 
   // The game's Present of the device (`chain` null) or of an additional swap chain; `present` is the system's.
   template <class Call>
@@ -71,7 +78,8 @@ class CDeviceOverlay {
   void SetRecording(bool recording);
 
  private:
-  CDeviceOverlay(IDirect3DDevice8* device, const D3DPRESENT_PARAMETERS& parameters, DWORD behaviorFlags);
+  CDeviceOverlay(IDirect3DDevice8* device, const D3DPRESENT_PARAMETERS& parameters, DWORD behaviorFlags,
+                 CountMethod addRef, CountMethod release);
   ~CDeviceOverlay();
 
   // Marks the calling thread as the overlay's for the scope (FindForGame).
@@ -115,6 +123,14 @@ class CDeviceOverlay {
 
   bool OnOverlayThread() const { return overlayThread_.load(std::memory_order_relaxed) == GetCurrentThreadId(); }
   Chain* FindChain(IDirect3DSwapChain8* chain);
+  // Drops the record of an additional swap chain; `abandon` when it may have ended with its device unseen, so
+  // that nothing of the overlay's on it is touched.
+  void ForgetChain(IDirect3DSwapChain8* chain, bool abandon);
+  // At the game's presents, on the overlay's thread: measures the device the first time; false when the overlay
+  // cannot draw on this device.
+  bool Ready();
+  // Where the device's flips leave the presented frame, found out once for each class of device.
+  FlipRotation Rotation();
   // Drops the overlay and its objects; `deviceAlive` false when the device has ended already.
   void Detach(bool deviceAlive);
   void StopOverlay();
@@ -122,26 +138,16 @@ class CDeviceOverlay {
   IDirect3DDevice8* const device_;
   const bool pure_;
   const bool multithreaded_;
-  bool followedCounted_ = false;  // counted among the pure and multithreaded devices
   CRITICAL_SECTION lock_;
   std::atomic<DWORD> overlayThread_{0};
   CReferenceLedger ledger_;
+  const CountMethod release_;
+  bool measured_ = false;
   std::unique_ptr<CStateMirror> mirror_;
   std::unique_ptr<COverlayRenderer> renderer_;
   std::vector<std::unique_ptr<Chain>> chains_;  // the device's own first
   FrameCounter frames_;
 };
-
-template <class ReleaseFunction>
-ULONG CDeviceOverlay::Release(ReleaseFunction release) {
-  const ULONG held = ledger_.held();
-  const ULONG left = release(device_);
-  if (left > held) return left - held;
-  // Nothing of the game's holds the device any longer: its last reference has gone, and with the overlay's
-  // objects the device ends, as it would have at once without them.
-  Detach(left != 0 && left == held);
-  return 0;
-}
 
 template <class Call, class Follow>
 HRESULT CDeviceOverlay::Followed(Call call, Follow follow) {
@@ -165,18 +171,23 @@ HRESULT CDeviceOverlay::Present(IDirect3DSwapChain8* chain, const RECT* source, 
   if (!renderer_ || !target) return present();
   const bool newFrame = frames_.Presented(reinterpret_cast<std::uintptr_t>(chain) ^
                                           (reinterpret_cast<std::uintptr_t>(window) << 1));
-  bool restore = false;
+  bool ready = false;
   {
     const OverlayThread overlayThread(*this);
-    restore = renderer_->DrawInto(target->present, source, newFrame, &target->keeper);
+    ready = Ready();
+    if (ready) renderer_->DrawInto(target->present, source, newFrame, &target->keeper);
   }
-  const std::uint64_t start = renderer_->counting() ? NowMicroseconds() : 0;
+  const std::uint64_t start = renderer_ && renderer_->counting() ? NowMicroseconds() : 0;
   const HRESULT result = present();
   // Found again: the game may have changed its swap chains from a window message handled meanwhile.
   target = FindChain(chain);
-  if (renderer_ && target) {
+  if (ready && renderer_ && target) {
     const OverlayThread overlayThread(*this);
-    if (restore) target->keeper.Restore(target->present);
+    const PresentChain& presented = target->present;
+    if (presented.keepsBackBuffers) {
+      const FlipRotation rotation = presented.flips && target->keeper.Holds() ? Rotation() : FlipRotation::kUnknown;
+      target->keeper.AfterPresent(presented, rotation, SUCCEEDED(result));
+    }
     renderer_->OnPresented(renderer_->counting() ? NowMicroseconds() - start : 0);
   }
   return result;

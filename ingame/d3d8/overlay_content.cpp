@@ -1,6 +1,7 @@
 #include "ingame/d3d8/overlay_content.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <string>
 
@@ -205,7 +206,8 @@ class CContentWorker {
     return worker;
   }
 
-  bool Start() {
+  bool Start(void (*housekeeping)()) {
+    housekeeping_.store(housekeeping);
     InitOnceExecuteOnce(&started_, StartThread, this, nullptr);
     return running_;
   }
@@ -238,6 +240,7 @@ class CContentWorker {
 
  private:
   static constexpr DWORD kIdleWakeMs = 50;
+  static constexpr std::uint64_t kHousekeepingMicroseconds = 250000;
 
   static BOOL CALLBACK StartThread(PINIT_ONCE, PVOID self, PVOID*) {
     auto* worker = static_cast<CContentWorker*>(self);
@@ -259,16 +262,22 @@ class CContentWorker {
 
   void Loop() {
     std::vector<std::shared_ptr<CContentSlots>> slots;
+    std::uint64_t lastHousekeeping = NowMicroseconds();
     for (;;) {
       AcquireSRWLockExclusive(&lock_);
-      while (!work_) SleepConditionVariableSRW(&wake_, &lock_, kIdleWakeMs, 0);
+      if (!work_) SleepConditionVariableSRW(&wake_, &lock_, kIdleWakeMs, 0);
+      const bool work = work_;
       work_ = false;
       try {
-        slots = slots_;
+        if (work) slots = slots_;
       } catch (...) {
         slots.clear();
       }
       ReleaseSRWLockExclusive(&lock_);
+      if (NowMicroseconds() - lastHousekeeping >= kHousekeepingMicroseconds) {
+        if (const auto housekeeping = housekeeping_.load()) housekeeping();
+        lastHousekeeping = NowMicroseconds();
+      }
       for (const auto& s : slots) s->MakePending();
       slots.clear();
     }
@@ -276,6 +285,7 @@ class CContentWorker {
 
   INIT_ONCE started_ = INIT_ONCE_STATIC_INIT;
   bool running_ = false;
+  std::atomic<void (*)()> housekeeping_{nullptr};
   SRWLOCK lock_ = SRWLOCK_INIT;
   CONDITION_VARIABLE wake_ = CONDITION_VARIABLE_INIT;
   bool work_ = false;
@@ -400,7 +410,7 @@ void CContentSlots::MakePending() {
   }
 }
 
-bool StartContentWorker() { return CContentWorker::Instance().Start(); }
+bool StartContentWorker(void (*housekeeping)()) { return CContentWorker::Instance().Start(housekeeping); }
 
 void AddContentSlots(const std::shared_ptr<CContentSlots>& slots) { CContentWorker::Instance().Add(slots); }
 

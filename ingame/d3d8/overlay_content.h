@@ -96,7 +96,8 @@ class CContentSlots {
 };
 
 // Starts the process's worker, once, so that no present pays for starting it; false when it cannot be started.
-bool StartContentWorker();
+// `housekeeping` runs on it a few times a second, whatever it is doing.
+bool StartContentWorker(void (*housekeeping)());
 // Hands a device's slots to the worker, and takes them back (a job under way is finished first, and dropped).
 void AddContentSlots(const std::shared_ptr<CContentSlots>& slots);
 void RemoveContentSlots(const CContentSlots* slots);

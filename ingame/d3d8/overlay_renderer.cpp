@@ -23,12 +23,6 @@ constexpr UINT kTileSide = 256;
 // How many textures of tiles no longer shown are kept for the next images.
 constexpr std::size_t kSpareTiles = 32;
 
-struct Vertex {
-  float x, y, z, rhw;
-  DWORD colour;
-  float u, v;
-};
-
 // The shared state, opened once for the whole process by the first device that presents.
 SharedState* ProcessState() {
   static std::atomic<SharedState*> state{nullptr};
@@ -235,13 +229,14 @@ void COverlayRenderer::OnPresented(std::uint64_t presentMicroseconds) {
 
 void COverlayRenderer::OnBeforeReset() {
   ReleaseAll();
-  ledger_.DeleteStateBlock(device_, stateBlock_);
+  ledger_.DeleteStateBlock(stateBlock_);
 }
 
 void COverlayRenderer::OnAfterReset() { recording_ = false; }
 
 void COverlayRenderer::Abandon() {
   stateBlock_ = 0;
+  CReferenceLedger::Abandon(vertices_);
   for (ElementSprites& element : elements_) {
     element.shown = Sprite{};
     element.next = Sprite{};
@@ -305,7 +300,15 @@ Job COverlayRenderer::WantedJob(Element element) const {
   return job;
 }
 
-void COverlayRenderer::Update() {
+void COverlayRenderer::Prepare(const PresentChain& own) {
+  SharedState* state = ProcessState();
+  if (!state || !usable_ || own.width == 0 || own.height == 0) return;
+  ReadSharedState(*state);
+  SetCanvas(Rect{0, 0, own.width, own.height});
+  PostJobs();
+}
+
+void COverlayRenderer::PostJobs() {
   // Whatever has content is made, shown or not, so that switching it on shows it at once; the frame-rate glyphs
   // once the frame rate is first shown.
   const bool has[kElementCount] = {lineRead_ && line_.length > 0, blockRead_ && block_.length > 0,
@@ -328,6 +331,14 @@ void COverlayRenderer::Update() {
       element.posted = wanted;
       element.havePosted = true;
     }
+  }
+}
+
+void COverlayRenderer::Update() {
+  PostJobs();
+  for (int e = 0; e < kElementCount; ++e) {
+    ElementSprites& element = elements_[e];
+    if (!element.havePosted) continue;
     if (std::shared_ptr<const Image> made = content_->Take(static_cast<Element>(e))) {
       // A newer image than the one being uploaded replaces it.
       ReleaseUpload(element);
@@ -487,6 +498,8 @@ void COverlayRenderer::ReleaseAll() {
   }
   for (auto& spare : spareTiles_) ledger_.Release(spare.second);
   spareTiles_.clear();
+  ledger_.Release(vertices_);
+  verticesWritten_ = false;
 }
 
 void COverlayRenderer::AddPieces(const Sprite& sprite, const Rect& part, std::int64_t atX, std::int64_t atY,
@@ -563,83 +576,90 @@ void COverlayRenderer::Draw(IDirect3DSurface8* backBuffer, UINT width, UINT heig
 }
 
 void COverlayRenderer::DrawPieces(IDirect3DSurface8* backBuffer, bool withPipeline) {
-  for (std::size_t i = 0; i < pieces_.size();) {
-    if (!Copyable(pieces_[i])) {
-      if (withPipeline) DrawQuad(pieces_[i]);
-      ++i;
-      continue;
-    }
-    // Copies from one texture in a row (the frame rate's glyphs) go in one call.
-    std::size_t end = i + 1;
-    while (end < pieces_.size() && Copyable(pieces_[end]) && pieces_[end].texture == pieces_[i].texture) ++end;
-    if (!Copy(i, end, backBuffer) && withPipeline) {
-      for (std::size_t j = i; j < end; ++j) DrawQuad(pieces_[j]);
-    }
-    i = end;
+  for (std::size_t i = 0; i < pieces_.size(); ++i) {
+    // A copy the device refuses is drawn as a quad instead, where the pipeline is set up.
+    const bool copied = Copyable(pieces_[i]) && Copy(i, backBuffer);
+    if (!copied && withPipeline) DrawQuad(i);
   }
 }
 
 void COverlayRenderer::DrawWithPipeline(IDirect3DSurface8* backBuffer, UINT width, UINT height) {
-  // The game's values of the states the overlay sets: captured into a state block of exactly those states, or,
-  // where the device cannot be read, followed by the mirror.
+  if (!FillVertices()) return;
+  // The game's values of the render and stage states and the viewport that the overlay sets: captured into a state
+  // block of exactly those, or, where the device cannot be read, followed by the mirror. The block holds values
+  // only, never an object of the game's.
   if (!mirror_) {
     if (!stateBlock_) {
-      // Recorded: the block holds exactly the states that are set, and drawing also sets the texture of stage 0
-      // and (drawing from memory) empties stream 0. The values recorded do not matter, only which states are in
-      // the block: its viewport is one that fits any render target, since one that does not fit the target of the
-      // moment is refused and would be left out of the block.
+      // Recorded: the block holds exactly the states that are set. The values recorded do not matter, only which
+      // states are in the block: its viewport is one that fits any render target, since one that does not fit the
+      // target of the moment is refused and would be left out of the block.
+      const ULONG before = ledger_.DeviceCount();
       if (FAILED(device_->BeginStateBlock())) return;
       SetOverlayStates(1, 1);
-      device_->SetTexture(0, nullptr);
-      device_->SetStreamSource(0, nullptr, 0);
       if (FAILED(device_->EndStateBlock(&stateBlock_))) {
         stateBlock_ = 0;
         return;
       }
-      ledger_.AdoptStateBlock();
+      ledger_.AdoptStateBlock(before);
     }
     if (FAILED(device_->CaptureStateBlock(stateBlock_))) return;
   }
-
-  // What the game has bound where the overlay binds its own is held by a reference of the overlay's until it is
-  // bound again: the device's binding may be the only thing that keeps it.
-  IDirect3DBaseTexture8* texture = nullptr;
-  IDirect3DVertexBuffer8* stream = nullptr;
-  if (mirror_) {
-    texture = mirror_->BoundTexture0();
-    stream = mirror_->BoundStream0();
-    if (texture) texture->AddRef();
-    if (stream) stream->AddRef();
-  } else {
-    UINT stride = 0;
-    if (FAILED(device_->GetTexture(0, &texture))) texture = nullptr;
-    if (FAILED(device_->GetStreamSource(0, &stream, &stride))) stream = nullptr;
-  }
+  GameBindings bindings = SaveBindings();
   // The game may be drawing into a texture of its own: the overlay goes into the back buffer all the same.
-  IDirect3DSurface8* renderTarget = nullptr;
-  IDirect3DSurface8* depthStencil = nullptr;
-  if (FAILED(device_->GetRenderTarget(&renderTarget))) renderTarget = nullptr;
-  if (FAILED(device_->GetDepthStencilSurface(&depthStencil))) depthStencil = nullptr;
-  const bool retarget = renderTarget != backBuffer;
+  const bool retarget = bindings.renderTarget != backBuffer;
   const bool targetReady = !retarget || SUCCEEDED(device_->SetRenderTarget(backBuffer, nullptr));
 
   if (targetReady && SUCCEEDED(device_->BeginScene())) {
     SetOverlayStates(width, height);
+    device_->SetVertexShader(kOverlayVertexFormat);
+    device_->SetPixelShader(0);
+    device_->SetStreamSource(0, vertices_, sizeof(QuadVertex));
     DrawPieces(backBuffer, true);
     device_->EndScene();
   }
 
   // The game's render target first: setting one resets the viewport, which the restore then sets back.
-  if (retarget && targetReady) device_->SetRenderTarget(renderTarget, depthStencil);
+  if (retarget && targetReady) device_->SetRenderTarget(bindings.renderTarget, bindings.depthStencil);
   if (mirror_) {
     mirror_->Restore(device_);
   } else {
     device_->ApplyStateBlock(stateBlock_);
   }
-  Release(depthStencil);
-  Release(renderTarget);
-  Release(stream);
-  Release(texture);
+  RestoreBindings(bindings);
+}
+
+COverlayRenderer::GameBindings COverlayRenderer::SaveBindings() {
+  GameBindings bindings;
+  if (mirror_) {
+    bindings.texture = mirror_->BoundTexture0();
+    bindings.stream = mirror_->BoundStream0();
+    bindings.stride = mirror_->Stream0Stride();
+    bindings.vertexShader = mirror_->VertexShader();
+    bindings.pixelShader = mirror_->PixelShader();
+    if (bindings.texture) bindings.texture->AddRef();
+    if (bindings.stream) bindings.stream->AddRef();
+  } else {
+    if (FAILED(device_->GetTexture(0, &bindings.texture))) bindings.texture = nullptr;
+    if (FAILED(device_->GetStreamSource(0, &bindings.stream, &bindings.stride))) bindings.stream = nullptr;
+    if (FAILED(device_->GetVertexShader(&bindings.vertexShader))) bindings.vertexShader = 0;
+    if (FAILED(device_->GetPixelShader(&bindings.pixelShader))) bindings.pixelShader = 0;
+  }
+  if (FAILED(device_->GetRenderTarget(&bindings.renderTarget))) bindings.renderTarget = nullptr;
+  if (FAILED(device_->GetDepthStencilSurface(&bindings.depthStencil))) bindings.depthStencil = nullptr;
+  return bindings;
+}
+
+void COverlayRenderer::RestoreBindings(GameBindings& bindings) {
+  device_->SetTexture(0, bindings.texture);
+  device_->SetStreamSource(0, bindings.stream, bindings.stride);
+  // Set one by one rather than through the state block: a block captured where the game never set a shader may
+  // leave the overlay's vertex format behind where the game would read 0.
+  device_->SetVertexShader(bindings.vertexShader);
+  device_->SetPixelShader(bindings.pixelShader);
+  Release(bindings.depthStencil);
+  Release(bindings.renderTarget);
+  Release(bindings.stream);
+  Release(bindings.texture);
 }
 
 void COverlayRenderer::SetOverlayStates(UINT width, UINT height) {
@@ -647,56 +667,83 @@ void COverlayRenderer::SetOverlayStates(UINT width, UINT height) {
   device_->SetViewport(&viewport);
   for (const RenderStateValue& s : kOverlayRenderStates) device_->SetRenderState(s.state, s.value);
   for (const StageStateValue& s : kOverlayStageStates) device_->SetTextureStageState(s.stage, s.type, s.value);
-  device_->SetVertexShader(kOverlayVertexFormat);
-  device_->SetPixelShader(0);
+}
+
+bool COverlayRenderer::FillVertices() {
+  // The texels carry the colours; the vertices only pass them on.
+  constexpr DWORD argb = 0xFFFFFFFF;
+  const float side = static_cast<float>(tileSide_);
+  const std::size_t wanted = pieces_.size() * 4;
+  bool same = verticesWritten_ && quads_.size() == wanted;
+  if (quads_.size() != wanted) quads_.resize(wanted);
+  for (std::size_t i = 0; i < pieces_.size(); ++i) {
+    const Rect& area = pieces_[i].area;
+    const Rect& content = pieces_[i].content;
+    // Pixel centres sit half a pixel off the corners: moving the quad back by half a pixel puts texel centres on
+    // them, so each texel lands on exactly one pixel.
+    const float left = static_cast<float>(area.left) - 0.5f;
+    const float top = static_cast<float>(area.top) - 0.5f;
+    const float right = static_cast<float>(area.right) - 0.5f;
+    const float bottom = static_cast<float>(area.bottom) - 0.5f;
+    const float u0 = static_cast<float>(content.left) / side;
+    const float v0 = static_cast<float>(content.top) / side;
+    const float u1 = static_cast<float>(content.right) / side;
+    const float v1 = static_cast<float>(content.bottom) / side;
+    const QuadVertex quad[4] = {
+        {left, top, 0.0f, 1.0f, argb, u0, v0},
+        {right, top, 0.0f, 1.0f, argb, u1, v0},
+        {left, bottom, 0.0f, 1.0f, argb, u0, v1},
+        {right, bottom, 0.0f, 1.0f, argb, u1, v1},
+    };
+    QuadVertex* at = &quads_[i * 4];
+    same = same && std::memcmp(at, quad, sizeof quad) == 0;
+    std::memcpy(at, quad, sizeof quad);
+  }
+  if (same) return true;
+  if (vertices_ && vertexCapacity_ < pieces_.size()) ledger_.Release(vertices_);
+  if (!vertices_) {
+    // Room for more pieces than an overlay usually has, so that the buffer is made once; a dynamic buffer, whose
+    // lock with D3DLOCK_DISCARD never waits for the device to catch up with what it has queued.
+    const UINT capacity = std::max<UINT>(64, static_cast<UINT>(pieces_.size()));
+    if (FAILED(device_->CreateVertexBuffer(capacity * 4 * sizeof(QuadVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
+                                           kOverlayVertexFormat, D3DPOOL_DEFAULT, &vertices_))) {
+      vertices_ = nullptr;
+      return false;
+    }
+    ledger_.Adopt(vertices_);
+    vertexCapacity_ = capacity;
+  }
+  BYTE* data = nullptr;
+  verticesWritten_ = false;
+  if (FAILED(vertices_->Lock(0, 0, &data, D3DLOCK_DISCARD)) || !data) return false;
+  std::memcpy(data, quads_.data(), quads_.size() * sizeof(QuadVertex));
+  vertices_->Unlock();
+  verticesWritten_ = true;
+  return true;
 }
 
 bool COverlayRenderer::Copyable(const Piece& piece) const {
   return piece.opaque && piece.format == backBufferFormat_ && piece.format == copyableFormat_;
 }
 
-bool COverlayRenderer::Copy(std::size_t first, std::size_t end, IDirect3DSurface8* backBuffer) {
+bool COverlayRenderer::Copy(std::size_t index, IDirect3DSurface8* backBuffer) {
+  const Piece& piece = pieces_[index];
   IDirect3DSurface8* surface = nullptr;
-  if (FAILED(pieces_[first].texture->GetSurfaceLevel(0, &surface))) return false;
-  copyRects_.clear();
-  copyPoints_.clear();
-  for (std::size_t i = first; i < end; ++i) {
-    const Piece& piece = pieces_[i];
-    copyRects_.push_back(RECT{static_cast<LONG>(piece.content.left), static_cast<LONG>(piece.content.top),
-                              static_cast<LONG>(piece.content.right), static_cast<LONG>(piece.content.bottom)});
-    copyPoints_.push_back(POINT{static_cast<LONG>(piece.area.left), static_cast<LONG>(piece.area.top)});
-  }
-  const HRESULT copied = device_->CopyRects(surface, copyRects_.data(), static_cast<UINT>(copyRects_.size()),
-                                            backBuffer, copyPoints_.data());
+  if (FAILED(piece.texture->GetSurfaceLevel(0, &surface))) return false;
+  // One rectangle a call: some implementations copy only the first rectangle of a call, and say it succeeded.
+  const RECT from{static_cast<LONG>(piece.content.left), static_cast<LONG>(piece.content.top),
+                  static_cast<LONG>(piece.content.right), static_cast<LONG>(piece.content.bottom)};
+  const POINT to{static_cast<LONG>(piece.area.left), static_cast<LONG>(piece.area.top)};
+  const HRESULT copied = device_->CopyRects(surface, &from, 1, backBuffer, &to);
   surface->Release();
   return SUCCEEDED(copied);
 }
 
-void COverlayRenderer::DrawQuad(const Piece& piece) {
-  const Rect& area = piece.area;
-  const Rect& content = piece.content;
-  // The texels carry the colours; the vertices only pass them on.
-  constexpr DWORD argb = 0xFFFFFFFF;
-  // Pixel centres sit half a pixel off the corners: moving the quad back by half a pixel puts texel centres on
-  // them, so each texel lands on exactly one pixel.
-  const float left = static_cast<float>(area.left) - 0.5f;
-  const float top = static_cast<float>(area.top) - 0.5f;
-  const float right = static_cast<float>(area.right) - 0.5f;
-  const float bottom = static_cast<float>(area.bottom) - 0.5f;
-  const float side = static_cast<float>(tileSide_);
-  const float u0 = static_cast<float>(content.left) / side;
-  const float v0 = static_cast<float>(content.top) / side;
-  const float u1 = static_cast<float>(content.right) / side;
-  const float v1 = static_cast<float>(content.bottom) / side;
-  const Vertex quad[4] = {
-      {left, top, 0.0f, 1.0f, argb, u0, v0},
-      {right, top, 0.0f, 1.0f, argb, u1, v0},
-      {left, bottom, 0.0f, 1.0f, argb, u0, v1},
-      {right, bottom, 0.0f, 1.0f, argb, u1, v1},
-  };
+void COverlayRenderer::DrawQuad(std::size_t index) {
+  const Piece& piece = pieces_[index];
   device_->SetTexture(0, piece.texture);
   if (piece.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-  device_->DrawPrimitiveUP(D3DPT_TRIANGLESTRIP, 2, quad, sizeof(Vertex));
+  device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, static_cast<UINT>(index * 4), 2);
   if (piece.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
 }
 

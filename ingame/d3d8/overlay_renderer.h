@@ -40,6 +40,10 @@ class COverlayRenderer {
   COverlayRenderer(const COverlayRenderer&) = delete;
   COverlayRenderer& operator=(const COverlayRenderer&) = delete;
 
+  // Called when the device is made, before the game has it: asks the worker for the images of whatever the shared
+  // state holds, for a screen of the device's own back buffer, so that they are ready by the first frames. Makes
+  // nothing on the device.
+  void Prepare(const PresentChain& own);
   // Called by the game's present of `chain`, before the device presents: draws the overlay into its back buffer
   // 0, in the `source` part of it (null: all of it). `newFrame` when this present begins a frame of the game's
   // (FrameCounter). Where the chain keeps its back buffers, what is drawn over is saved in `keeper` first; true
@@ -56,7 +60,7 @@ class COverlayRenderer {
   // After a reset, successful or not.
   void OnAfterReset();
   // Deletes the overlay's state block: before the objects that keep the device alive go.
-  void DeleteStateBlocks() { ledger_.DeleteStateBlock(device_, stateBlock_); }
+  void DeleteStateBlocks() { ledger_.DeleteStateBlock(stateBlock_); }
   // Forgets everything made on the device without a call to it, once it has ended.
   void Abandon();
 
@@ -95,6 +99,25 @@ class COverlayRenderer {
     bool havePosted = false;
   };
 
+  // A corner of a quad the pipeline draws: on the screen, pre-transformed, with its texel.
+  struct QuadVertex {
+    float x, y, z, rhw;
+    DWORD colour;
+    float u, v;
+  };
+
+  // What the game has bound where the overlay binds its own, held by a reference of the overlay's while it draws:
+  // the device's binding may be the only thing that keeps it.
+  struct GameBindings {
+    IDirect3DBaseTexture8* texture = nullptr;
+    IDirect3DVertexBuffer8* stream = nullptr;
+    UINT stride = 0;
+    DWORD vertexShader = 0;
+    DWORD pixelShader = 0;
+    IDirect3DSurface8* renderTarget = nullptr;
+    IDirect3DSurface8* depthStencil = nullptr;
+  };
+
   // A texture's part that goes onto the back buffer: `content` of `texture` onto `area`.
   struct Piece {
     IDirect3DTexture8* texture = nullptr;
@@ -107,7 +130,9 @@ class COverlayRenderer {
   void ReadSharedState(const SharedState& state);
   void PublishScreen(SharedState& state, const Rect& screen);
   bool AnythingShown() const;
-  // Posts a job for each element whose content changed, and uploads what the worker has made, within the budget.
+  // Posts a job for each element whose content changed.
+  void PostJobs();
+  // Posts, and uploads what the worker has made, within the budget.
   void Update();
   Job WantedJob(Element element) const;
   void Upload(ElementSprites& element, std::uint64_t deadline);
@@ -127,14 +152,20 @@ class COverlayRenderer {
   void AddFpsPieces(const Rect& screen);
   void Draw(IDirect3DSurface8* backBuffer, UINT width, UINT height);
   void DrawWithPipeline(IDirect3DSurface8* backBuffer, UINT width, UINT height);
-  // Sets the states of overlay_states.h, the viewport over the back buffer and the overlay's vertex format.
+  // Sets the states of overlay_states.h and the viewport over the back buffer: what the state block saves.
   void SetOverlayStates(UINT width, UINT height);
+  // Takes the game's bindings with a reference each, and gives them back.
+  GameBindings SaveBindings();
+  void RestoreBindings(GameBindings& bindings);
+  // Writes the quads of all pieces into the overlay's vertex buffer, made on first use, unless it holds them
+  // already; false when there is no buffer to draw from.
+  bool FillVertices();
   // Draws the pieces in their order: copies into the back buffer, and, `withPipeline`, quads.
   void DrawPieces(IDirect3DSurface8* backBuffer, bool withPipeline);
   bool Copyable(const Piece& piece) const;
-  // Copies pieces [first, end), all of one texture, in one call.
-  bool Copy(std::size_t first, std::size_t end, IDirect3DSurface8* backBuffer);
-  void DrawQuad(const Piece& piece);
+  // Copies piece `index` into the back buffer; false when the device did not.
+  bool Copy(std::size_t index, IDirect3DSurface8* backBuffer);
+  void DrawQuad(std::size_t index);
   // Makes the texts again for a screen of another size.
   void SetCanvas(const Rect& screen);
 
@@ -179,9 +210,13 @@ class COverlayRenderer {
   // The bounds of each drawn element's pieces: what a back buffer that must stay as the game drew it has saved.
   RECT covered_[kElementCount] = {};
   int coveredCount_ = 0;
-  std::vector<RECT> copyRects_;
-  std::vector<POINT> copyPoints_;
   std::vector<FigureCell> figure_;
+  // The overlay's own vertices, one quad of four for each piece, in a dynamic buffer of the device's memory (made
+  // again after a reset), written only when the pieces change.
+  IDirect3DVertexBuffer8* vertices_ = nullptr;
+  UINT vertexCapacity_ = 0;  // in quads
+  std::vector<QuadVertex> quads_;
+  bool verticesWritten_ = false;  // the buffer holds quads_
 
   FpsMeter fpsMeter_;
   ScreenWord screenWord_ = 0;

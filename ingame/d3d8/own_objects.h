@@ -1,45 +1,70 @@
-// What the overlay keeps on a game's device besides its textures' pixels: the count of the device references its
-// own objects hold, the swap chains it draws into, and the copies of what it drew over in back buffers that the
-// game expects to find as it left them.
+// What the overlay keeps on a game's device besides its textures' pixels: the references its own objects take of
+// the device, which it gives back so that the device's count stays the game's; the swap chains it draws into; and
+// the copies of what it drew over in back buffers that the game expects to find as it left them.
 #pragma once
 
 #include <windows.h>
 #include <d3d8.h>
 
-#include <atomic>
+#include <cstdint>
 
 namespace ingame {
 
-// The references to the device that the overlay's own objects hold. Each resource holds one to its device, state
-// blocks none, as far as the device says: the numbers are measured once, when the device is made, before the game
-// has it. The game is told the device's count less these.
+// The device's own AddRef and Release, as the device's table had them before the overlay patched it.
+using CountMethod = ULONG(STDMETHODCALLTYPE*)(IDirect3DDevice8*);
+
+// The references to the device that the overlay's own objects take, given back at once. Each resource of a device
+// may hold a reference to it (as far as the device's count says: measured, 0 or 1); the overlay releases that
+// reference as soon as it has made one of its own resources, and takes it again just before it lets one go. So the
+// device's count is the game's at every moment, whoever calls AddRef and Release and whatever hooks are in place;
+// the overlay's Release hook lets its objects go before the game's last reference, so that the device ends as it
+// would have.
 class CReferenceLedger {
  public:
-  // Measures what a resource and a state block hold of `device`.
-  void Measure(IDirect3DDevice8* device);
-  ULONG held() const { return held_.load(std::memory_order_acquire); }
+  CReferenceLedger(IDirect3DDevice8* device, CountMethod addRef, CountMethod release)
+      : device_(device), addRef_(addRef), release_(release) {}
 
-  // A resource the overlay has just made on the device.
+  // Measures what a resource and a state block hold of the device, before the overlay makes any. False when the
+  // device gives no steady answer: then the overlay makes nothing on it.
+  bool Measure();
+  // The device's count now.
+  ULONG DeviceCount() const;
+
+  // A resource the overlay has just made on the device: the reference it took of the device is given back.
   void Adopt(IUnknown* resource) {
-    if (resource) held_.fetch_add(perResource_, std::memory_order_acq_rel);
+    if (resource) GiveBack(perResource_);
   }
-  // Releases one of the overlay's resources and clears the pointer.
+  // Releases one of the overlay's resources, taking its reference of the device again first, and clears the pointer.
   template <class Interface>
   void Release(Interface*& resource) {
     if (!resource) return;
-    held_.fetch_sub(perResource_, std::memory_order_acq_rel);
+    TakeBack(perResource_);
     resource->Release();
     resource = nullptr;
   }
-  // A state block the overlay has just made, and the deletion of one.
-  void AdoptStateBlock() { held_.fetch_add(perStateBlock_, std::memory_order_acq_rel); }
-  void DeleteStateBlock(IDirect3DDevice8* device, DWORD& token);
-
+  // Forgets a resource without a call to the device, which has ended.
+  template <class Interface>
+  static void Abandon(Interface*& resource) {
+    resource = nullptr;
+  }
+  // A state block the overlay has just made (`before`: the device's count before it made it), and the deletion of one.
+  void AdoptStateBlock(ULONG before);
+  void DeleteStateBlock(DWORD& token);
 
  private:
-  std::atomic<ULONG> held_{0};
-  ULONG perResource_ = 1;
+  void GiveBack(ULONG count) const {
+    for (ULONG i = 0; i < count; ++i) release_(device_);
+  }
+  void TakeBack(ULONG count) const {
+    for (ULONG i = 0; i < count; ++i) addRef_(device_);
+  }
+
+  IDirect3DDevice8* const device_;
+  const CountMethod addRef_;
+  const CountMethod release_;
+  ULONG perResource_ = 0;
   ULONG perStateBlock_ = 0;
+  bool stateBlockMeasured_ = false;
 };
 
 // A swap chain as the overlay draws into it: the device's own (`chain` null) or an additional one.
@@ -59,10 +84,20 @@ struct PresentChain {
   UINT backBufferCount = 1;
   // Copy and flip promise the back buffers as the game drew them after a present; discard does not.
   bool keepsBackBuffers = false;
+  bool flips = false;
 };
 
+// Where a flip leaves the frame it presented. The documentation's flip makes back buffer 0 the front buffer and
+// brings the former front buffer back as the last back buffer, so the presented frame comes back only with the
+// next present; some implementations (Wine's) leave the presented frame in the last back buffer at once.
+enum class FlipRotation { kUnknown, kDocumented, kPresentedStaysLast };
+
+// Finds out which rotation the device's flips follow, with a small swap chain of the overlay's own on a window of
+// its own that is never shown; kUnknown when that cannot be made. Costs a few waits for the device, once.
+FlipRotation ProbeFlipRotation(IDirect3DDevice8* device, CReferenceLedger& ledger);
+
 // Keeps what the overlay drew over in a back buffer, for a swap chain that keeps its back buffers: saved before the
-// overlay draws, copied back once the device has presented.
+// overlay draws, copied back into the buffer that holds that frame once the device has presented it.
 class CBackBufferKeeper {
  public:
   explicit CBackBufferKeeper(CReferenceLedger& ledger) : ledger_(ledger) {}
@@ -74,24 +109,33 @@ class CBackBufferKeeper {
   // Saves the areas of `backBuffer` (back buffer 0 of `chain`); false when they could not be saved, and then the
   // overlay must not draw over them.
   bool Save(const PresentChain& chain, IDirect3DSurface8* backBuffer, const RECT* areas, int count);
-  // Copies the saved areas back into the back buffer that holds the presented frame now: the last one, which is
-  // where the device's flip leaves it (and, with one back buffer, the one the game drew into).
-  void Restore(const PresentChain& chain);
-  // Gives up the copy (before a reset, or when the swap chain ends).
+  // Once the device has presented (`presented`: it did), copies what was saved back into the buffer that holds
+  // the frame it was saved from: with copy, back buffer 0 at once; with a flip that leaves the presented frame in
+  // the last back buffer, that one at once; with the documentation's flip, the last back buffer after the next
+  // present, when the frame comes back there.
+  void AfterPresent(const PresentChain& chain, FlipRotation rotation, bool presented);
+  // Whether anything saved waits to be copied back.
+  bool Holds() const { return saved_.count > 0 || waiting_.count > 0; }
+  // Gives up the copies (before a reset, or when the swap chain ends).
   void Release();
-  // Forgets the copy without a call to the device, which has ended.
-  void Abandon() {
-    saved_ = nullptr;
-    count_ = 0;
-  }
+  // Forgets the copies without a call to the device, which has ended.
+  void Abandon();
 
  private:
+  struct Copy {
+    IDirect3DSurface8* surface = nullptr;
+    D3DSURFACE_DESC desc{};
+    RECT areas[kMaxAreas] = {};
+    int count = 0;
+  };
+  // Copies the areas of `from` into `to`, one rectangle a call (some implementations copy only the first of a call);
+  // false when one failed.
+  static bool CopyAreas(const PresentChain& chain, const Copy& copy, IDirect3DSurface8* from, IDirect3DSurface8* to);
+  void Restore(const PresentChain& chain, Copy& copy, UINT backBuffer);
+
   CReferenceLedger& ledger_;
-  IDirect3DSurface8* saved_ = nullptr;
-  D3DSURFACE_DESC savedDesc_{};
-  RECT areas_[kMaxAreas] = {};
-  POINT points_[kMaxAreas] = {};
-  int count_ = 0;
+  Copy saved_;    // saved at this present
+  Copy waiting_;  // saved at the present before, waiting for its frame to come back (the documentation's flip)
 };
 
 }  // namespace ingame

@@ -209,10 +209,6 @@ void CStateMirror::Restore(IDirect3DDevice8* device) const {
   for (int i = 0; i < kOverlayStageStateCount; ++i) {
     device->SetTextureStageState(kOverlayStageStates[i].stage, kOverlayStageStates[i].type, current_.stageStates[i]);
   }
-  device->SetTexture(0, current_.texture0);
-  device->SetVertexShader(current_.vertexShader);
-  device->SetPixelShader(current_.pixelShader);
-  device->SetStreamSource(0, current_.stream0, current_.stream0Stride);
   device->SetViewport(&current_.viewport);
 }
 

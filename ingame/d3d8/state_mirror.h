@@ -1,6 +1,6 @@
 // The game's values of the states the overlay sets, followed through the game's own calls, for a device whose
-// state cannot be read back (a pure device). The device's wrapper reports every call that changes one of these
-// states, state blocks included, and the overlay restores them from here after drawing.
+// state cannot be read back (a pure device). The device's patched methods report every call that changes one of
+// these states, state blocks included, and the overlay restores them from here after drawing.
 #pragma once
 
 #include <d3d8.h>
@@ -66,11 +66,15 @@ class CStateMirror {
   void CaptureStateBlock(DWORD token);
   void DeleteStateBlock(DWORD token);
 
-  // What the game has bound to texture stage 0 and stream 0, which the overlay binds its own to.
+  // What the game has bound where the overlay binds its own: texture stage 0, stream 0 and the shaders.
   IDirect3DBaseTexture8* BoundTexture0() const { return current_.texture0; }
   IDirect3DVertexBuffer8* BoundStream0() const { return current_.stream0; }
+  UINT Stream0Stride() const { return current_.stream0Stride; }
+  DWORD VertexShader() const { return current_.vertexShader; }
+  DWORD PixelShader() const { return current_.pixelShader; }
 
-  // Sets every followed state on the device to the game's value.
+  // Sets the followed render and stage states and the viewport on the device to the game's values (the bindings
+  // above the overlay puts back itself).
   void Restore(IDirect3DDevice8* device) const;
 
  private:

@@ -16,6 +16,22 @@ bool WriteTableSlot(Method* slot, Method value) {
   return true;
 }
 
+bool Readable(const void* address, std::size_t bytes) {
+  constexpr DWORD kReadable = PAGE_READONLY | PAGE_READWRITE | PAGE_WRITECOPY | PAGE_EXECUTE_READ |
+                              PAGE_EXECUTE_READWRITE | PAGE_EXECUTE_WRITECOPY;
+  const auto* at = static_cast<const unsigned char*>(address);
+  const auto* end = at + bytes;
+  while (at < end) {
+    MEMORY_BASIC_INFORMATION info{};
+    if (VirtualQuery(at, &info, sizeof info) != sizeof info || info.State != MEM_COMMIT ||
+        (info.Protect & kReadable) == 0 || (info.Protect & PAGE_GUARD) != 0) {
+      return false;
+    }
+    at = static_cast<const unsigned char*>(info.BaseAddress) + info.RegionSize;
+  }
+  return true;
+}
+
 void PinThisLibrary() {
   HMODULE self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
