@@ -22,6 +22,8 @@ constexpr std::uint64_t kUploadBudgetMicroseconds = 400;
 constexpr UINT kTileSide = 256;
 // How many textures of tiles no longer shown are kept for the next images.
 constexpr std::size_t kSpareTiles = 32;
+// How many rows of a tile go into a staging texture at a time: a band's work is a few tens of microseconds.
+constexpr int kBandRows = 64;
 
 // The shared state, opened once for the whole process by the first device that presents.
 SharedState* ProcessState() {
@@ -240,9 +242,12 @@ void COverlayRenderer::Abandon() {
   for (ElementSprites& element : elements_) {
     element.shown = Sprite{};
     element.next = Sprite{};
-    element.staging = nullptr;
+    element.uploading = false;
   }
   spareTiles_.clear();
+  for (auto& ring : staging_) {
+    for (Staging& staging : ring) staging = Staging{};
+  }
 }
 
 void COverlayRenderer::SetCanvas(const Rect& screen) {
@@ -353,18 +358,20 @@ void COverlayRenderer::Update() {
 
 namespace {
 
-// Copies rows of an image into locked texture memory, in the texture's format.
-void FillRows(const Image& image, int top, int rows, D3DFORMAT format, const D3DLOCKED_RECT& locked) {
-  for (int y = top; y < top + rows; ++y) {
-    const std::uint32_t* from = image.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width);
-    auto* to = static_cast<unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y) * locked.Pitch;
+// Copies the `part` of an image into locked texture memory from its top left corner on, in the texture's format.
+void FillPart(const Image& image, const Rect& part, D3DFORMAT format, const D3DLOCKED_RECT& locked) {
+  const auto width = static_cast<std::size_t>(part.Width());
+  for (std::int64_t y = part.top; y < part.bottom; ++y) {
+    const std::uint32_t* from = image.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) +
+                                static_cast<std::size_t>(part.left);
+    auto* to = static_cast<unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y - part.top) * locked.Pitch;
     if (format == D3DFMT_A4R4G4B4 || format == D3DFMT_A1R5G5B5) {
       auto* pixels = reinterpret_cast<std::uint16_t*>(to);
-      for (int x = 0; x < image.width; ++x) {
+      for (std::size_t x = 0; x < width; ++x) {
         pixels[x] = format == D3DFMT_A4R4G4B4 ? ToA4R4G4B4(from[x]) : ToA1R5G5B5(from[x]);
       }
     } else {
-      std::memcpy(to, from, static_cast<std::size_t>(image.width) * 4);
+      std::memcpy(to, from, width * 4);
     }
   }
 }
@@ -374,61 +381,35 @@ void FillRows(const Image& image, int top, int rows, D3DFORMAT format, const D3D
 void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
   const Image& image = *element.image;
   Sprite& next = element.next;
-  if (!element.staging && next.tiles.empty()) {
+  if (!element.uploading) {
     next.source = element.image;
     next.area = image.area;
     next.opaque = image.opaque;
     next.sequence = image.sequence;
     // An opaque image is kept in the format of the back buffer it is copied into, where the device has it.
     next.format = image.opaque && copyableFormat_ != D3DFMT_UNKNOWN ? copyableFormat_ : alphaFormat_;
-    for (int y = 0; y < image.height; y += static_cast<int>(tileSide_)) {
-      for (int x = 0; x < image.width; x += static_cast<int>(tileSide_)) {
-        next.tiles.push_back(Tile{nullptr, x, y, std::min(static_cast<int>(tileSide_), image.width - x),
-                                  std::min(static_cast<int>(tileSide_), image.height - y)});
-      }
+    element.plan = CUploadPlan(image.width, image.height, static_cast<int>(tileSide_), kBandRows, kStagingSlots,
+                               nextStagingSlot_);
+    for (int t = 0; t < element.plan.tileCount(); ++t) {
+      const Rect part = element.plan.TilePart(t);
+      next.tiles.push_back(Tile{nullptr, static_cast<int>(part.left), static_cast<int>(part.top),
+                                static_cast<int>(part.Width()), static_cast<int>(part.Height())});
     }
-    // The whole image in system memory, locked once: a lock can wait for the device to catch up with the frames
-    // it has queued, so an image takes one, however many tiles it has.
-    if (!next.tiles.empty()) {
-      if (FAILED(device_->CreateImageSurface(static_cast<UINT>(image.width), static_cast<UINT>(image.height),
-                                             next.format, &element.staging))) {
-        element.staging = nullptr;
-        return Drop(element);
-      }
-      ledger_.Adopt(element.staging);
-      const std::uint64_t locking = stats_ ? NowMicroseconds() : 0;
-      const HRESULT locked = element.staging->LockRect(&element.locked, nullptr, 0);
-      if (stats_) lockMicroseconds_ += NowMicroseconds() - locking;
-      if (FAILED(locked)) {
-        ledger_.Release(element.staging);
-        return Drop(element);
-      }
-    }
-    element.filledRows = 0;
+    element.uploading = true;
   }
-  // Filled a band of rows at a time, within the frame's budget, and at least one band a frame.
-  constexpr int kBandRows = 32;
-  for (bool first = true; element.filledRows < image.height; first = false) {
+  // A band at a time within the frame's budget, and at least one band a frame.
+  for (bool first = true; !element.plan.Done(); first = false) {
     if (!first && NowMicroseconds() >= deadline) return;
-    const int rows = std::min(kBandRows, image.height - element.filledRows);
-    FillRows(image, element.filledRows, rows, next.format, element.locked);
-    element.filledRows += rows;
+    const UploadStep step = element.plan.Next();
+    nextStagingSlot_ = element.plan.nextSlot();
+    if (!FillBand(image, step, next.format, next.tiles[static_cast<std::size_t>(step.tile)])) return Drop(element);
   }
-  if (element.staging) {
-    const std::uint64_t unlocking = stats_ ? NowMicroseconds() : 0;
-    element.staging->UnlockRect();
-    if (stats_) lockMicroseconds_ += NowMicroseconds() - unlocking;
-    // The device copies each tile's part into the tile's texture, in its own time.
-    bool copied = true;
-    for (Tile& tile : next.tiles) copied = copied && CopyTile(element.staging, next.format, tile);
-    ledger_.Release(element.staging);
-    Count(stats_, &OverlayStats::texturesFilled);
-    if (!copied) return Drop(element);
-  }
+  Count(stats_, &OverlayStats::texturesFilled);
   ReleaseSprite(element.shown);
   element.shown = std::move(next);
   element.shown.present = true;
   next = Sprite{};
+  element.uploading = false;
   element.image = nullptr;
 }
 
@@ -440,30 +421,90 @@ void COverlayRenderer::Drop(ElementSprites& element) {
   element.image = nullptr;
 }
 
-bool COverlayRenderer::CopyTile(IDirect3DSurface8* staging, D3DFORMAT format, Tile& tile) {
+bool COverlayRenderer::FillBand(const Image& image, const UploadStep& step, D3DFORMAT format, Tile& tile) {
+  if (!tile.texture && !MakeTile(format, tile)) return false;
+  Staging* staging = StagingFor(format, step.slot);
+  if (!staging) return false;
+  // A dynamic texture locked with D3DLOCK_DISCARD is given fresh memory at once, where any other lock may wait for
+  // the device to finish the commands it has queued; the device then copies the band into the tile in its own time.
+  D3DLOCKED_RECT locked{};
+  const std::uint64_t locking = stats_ ? NowMicroseconds() : 0;
+  const HRESULT lockedResult = staging->texture ? staging->texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD)
+                                                : staging->surface->LockRect(&locked, nullptr, 0);
+  if (stats_) lockMicroseconds_ += NowMicroseconds() - locking;
+  if (FAILED(lockedResult) || !locked.pBits) return false;
+  FillPart(image, step.part, format, locked);
+  const std::uint64_t unlocking = stats_ ? NowMicroseconds() : 0;
+  if (staging->texture) {
+    staging->texture->UnlockRect(0);
+  } else {
+    staging->surface->UnlockRect();
+  }
+  if (stats_) lockMicroseconds_ += NowMicroseconds() - unlocking;
+  IDirect3DSurface8* target = nullptr;
+  if (FAILED(tile.texture->GetSurfaceLevel(0, &target))) return false;
+  const RECT band{0, 0, static_cast<LONG>(step.part.Width()), static_cast<LONG>(step.part.Height())};
+  const POINT corner{static_cast<LONG>(step.part.left - tile.x), static_cast<LONG>(step.part.top - tile.y)};
+  const HRESULT copied = device_->CopyRects(staging->surface, &band, 1, target, &corner);
+  target->Release();
+  return SUCCEEDED(copied);
+}
+
+bool COverlayRenderer::MakeTile(D3DFORMAT format, Tile& tile) {
   // A texture of a tile no longer shown, or a new one in the device's own memory.
   for (auto spare = spareTiles_.begin(); spare != spareTiles_.end(); ++spare) {
     if (spare->first == format) {
       tile.texture = spare->second;
       spareTiles_.erase(spare);
-      break;
+      return true;
     }
   }
-  if (!tile.texture) {
-    if (FAILED(device_->CreateTexture(tileSide_, tileSide_, 1, 0, format, D3DPOOL_DEFAULT, &tile.texture))) {
-      tile.texture = nullptr;
-      return false;
-    }
-    ledger_.Adopt(tile.texture);
-    Count(stats_, &OverlayStats::texturesCreated);
+  if (FAILED(device_->CreateTexture(tileSide_, tileSide_, 1, 0, format, D3DPOOL_DEFAULT, &tile.texture))) {
+    tile.texture = nullptr;
+    return false;
   }
-  IDirect3DSurface8* surface = nullptr;
-  if (FAILED(tile.texture->GetSurfaceLevel(0, &surface))) return false;
-  const RECT part{tile.x, tile.y, tile.x + tile.width, tile.y + tile.height};
-  const POINT corner{0, 0};
-  const HRESULT copied = device_->CopyRects(staging, &part, 1, surface, &corner);
-  surface->Release();
-  return SUCCEEDED(copied);
+  ledger_.Adopt(tile.texture);
+  Count(stats_, &OverlayStats::texturesCreated);
+  return true;
+}
+
+COverlayRenderer::Staging* COverlayRenderer::StagingFor(D3DFORMAT format, int slot) {
+  Staging& staging = staging_[format == alphaFormat_ ? 0 : 1][slot];
+  if (staging.surface && staging.format == format) return &staging;
+  ReleaseStaging(staging);
+  if ((caps_.Caps2 & D3DCAPS2_DYNAMICTEXTURES) != 0 &&
+      SUCCEEDED(device_->CreateTexture(tileSide_, tileSide_, 1, D3DUSAGE_DYNAMIC, format, D3DPOOL_DEFAULT,
+                                       &staging.texture))) {
+    ledger_.Adopt(staging.texture);
+    if (FAILED(staging.texture->GetSurfaceLevel(0, &staging.surface))) staging.surface = nullptr;
+  } else {
+    // Without dynamic textures: a surface in system memory, whose lock may wait.
+    staging.texture = nullptr;
+    if (SUCCEEDED(device_->CreateImageSurface(tileSide_, tileSide_, format, &staging.surface))) {
+      ledger_.Adopt(staging.surface);
+    } else {
+      staging.surface = nullptr;
+    }
+  }
+  if (!staging.surface) {
+    ReleaseStaging(staging);
+    return nullptr;
+  }
+  staging.format = format;
+  Count(stats_, &OverlayStats::texturesCreated);
+  return &staging;
+}
+
+void COverlayRenderer::ReleaseStaging(Staging& staging) {
+  if (staging.texture) {
+    // The level's reference is the texture's own: the texture holds what the device counts.
+    Release(staging.surface);
+    staging.surface = nullptr;
+    ledger_.Release(staging.texture);
+  } else {
+    ledger_.Release(staging.surface);
+  }
+  staging.format = D3DFMT_UNKNOWN;
 }
 
 void COverlayRenderer::ReleaseSprite(Sprite& sprite) {
@@ -481,12 +522,7 @@ void COverlayRenderer::ReleaseSprite(Sprite& sprite) {
 
 void COverlayRenderer::ReleaseUpload(ElementSprites& element) {
   ReleaseSprite(element.next);
-  if (element.staging) {
-    const std::uint64_t unlocking = stats_ ? NowMicroseconds() : 0;
-    element.staging->UnlockRect();
-    if (stats_) lockMicroseconds_ += NowMicroseconds() - unlocking;
-    ledger_.Release(element.staging);
-  }
+  element.uploading = false;
 }
 
 void COverlayRenderer::ReleaseAll() {
@@ -498,6 +534,9 @@ void COverlayRenderer::ReleaseAll() {
   }
   for (auto& spare : spareTiles_) ledger_.Release(spare.second);
   spareTiles_.clear();
+  for (auto& ring : staging_) {
+    for (Staging& staging : ring) ReleaseStaging(staging);
+  }
   ledger_.Release(vertices_);
   verticesWritten_ = false;
 }

@@ -25,6 +25,7 @@
 #include "ingame/common/layout.h"
 #include "ingame/common/overlay_stats.h"
 #include "ingame/common/shared_state.h"
+#include "ingame/common/upload_plan.h"
 #include "ingame/d3d8/overlay_content.h"
 #include "ingame/d3d8/own_objects.h"
 #include "ingame/d3d8/state_mirror.h"
@@ -91,10 +92,9 @@ class COverlayRenderer {
     Sprite shown;
     Sprite next;
     std::shared_ptr<const Image> image;  // being uploaded into `next`
-    // The image in system memory, locked while its rows are filled, then copied into `next`'s tiles.
-    IDirect3DSurface8* staging = nullptr;
-    D3DLOCKED_RECT locked{};
-    int filledRows = 0;
+    // Where the upload of `image` into `next`'s tiles has got to.
+    CUploadPlan plan;
+    bool uploading = false;
     Job posted;
     bool havePosted = false;
   };
@@ -136,7 +136,10 @@ class COverlayRenderer {
   void Update();
   Job WantedJob(Element element) const;
   void Upload(ElementSprites& element, std::uint64_t deadline);
-  bool CopyTile(IDirect3DSurface8* staging, D3DFORMAT format, Tile& tile);
+  // Fills a band of the image into its tile through a staging texture, which the device copies into the tile.
+  bool FillBand(const Image& image, const UploadStep& step, D3DFORMAT format, Tile& tile);
+  // Gives a tile a texture: one of a tile no longer shown, or a new one.
+  bool MakeTile(D3DFORMAT format, Tile& tile);
   // Gives up the image being uploaded; and that, and the element's image, where it cannot be uploaded.
   void ReleaseUpload(ElementSprites& element);
   void Drop(ElementSprites& element);
@@ -211,6 +214,19 @@ class COverlayRenderer {
   RECT covered_[kElementCount] = {};
   int coveredCount_ = 0;
   std::vector<FigureCell> figure_;
+  // Staging textures in the tiles' two formats (with alpha; opaque), filled in turn: dynamic textures, which a lock
+  // with D3DLOCK_DISCARD never makes wait, each a tile's size, made on first use.
+  struct Staging {
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+    IDirect3DTexture8* texture = nullptr;  // null where the device has no dynamic textures: `surface` is in system memory
+    IDirect3DSurface8* surface = nullptr;
+  };
+  static constexpr int kStagingSlots = 4;
+  Staging staging_[2][kStagingSlots];
+  int nextStagingSlot_ = 0;
+  // The staging texture of `slot` in `format`, made or made again as needed; null when it cannot be.
+  Staging* StagingFor(D3DFORMAT format, int slot);
+  void ReleaseStaging(Staging& staging);
   // The overlay's own vertices, one quad of four for each piece, in a dynamic buffer of the device's memory (made
   // again after a reset), written only when the pieces change.
   IDirect3DVertexBuffer8* vertices_ = nullptr;

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "ingame/common/layout.h"
 #include "ingame/common/shared_state.h"
+#include "ingame/common/upload_plan.h"
 
 using namespace ingame;
 
@@ -170,4 +173,48 @@ TEST(Layout, OnlyFilesOnADriveArePicturePaths) {
                               "C:\\", "C:\\dir\\", "relative\\a.png", ""}) {
     EXPECT_FALSE(IsDriveFilePath(blocked)) << blocked;
   }
+}
+
+// Every pixel of an image goes into its tile exactly once, a band of at most `bandRows` rows of one tile at a time,
+// tile after tile, each band through the next staging texture of the ring.
+TEST(UploadPlan, FillsEveryPixelOnceInBoundedBandsThroughTheRingInTurn) {
+  const int width = 600;
+  const int height = 300;
+  CUploadPlan plan(width, height, 256, 64, 3, 2);
+  ASSERT_EQ(plan.tileCount(), 6);
+  std::vector<int> filled(static_cast<std::size_t>(width) * height, 0);
+  int expectedSlot = 2;
+  int lastTile = 0;
+  int steps = 0;
+  while (!plan.Done()) {
+    const UploadStep step = plan.Next();
+    ++steps;
+    EXPECT_EQ(step.slot, expectedSlot);
+    expectedSlot = (expectedSlot + 1) % 3;
+    EXPECT_GE(step.tile, lastTile);
+    lastTile = step.tile;
+    const Rect tile = plan.TilePart(step.tile);
+    EXPECT_EQ(Intersect(step.part, tile), step.part) << "a band outside its tile";
+    EXPECT_LE(step.part.Height(), 64);
+    EXPECT_FALSE(step.part.Empty());
+    for (std::int64_t y = step.part.top; y < step.part.bottom; ++y) {
+      for (std::int64_t x = step.part.left; x < step.part.right; ++x) ++filled[static_cast<std::size_t>(y * width + x)];
+    }
+  }
+  EXPECT_TRUE(std::all_of(filled.begin(), filled.end(), [](int n) { return n == 1; }));
+  // Tiles of 256 rows take 4 bands, the last row of tiles (44 rows) one: 3 x 4 + 3 x 1.
+  EXPECT_EQ(steps, 15);
+  EXPECT_EQ(plan.nextSlot(), expectedSlot);
+  EXPECT_EQ(plan.TilePart(5), (Rect{512, 256, 600, 300}));
+}
+
+TEST(UploadPlan, AnEmptyImageHasNothingToFill) {
+  EXPECT_TRUE(CUploadPlan(0, 40, 256, 64, 4, 0).Done());
+  EXPECT_TRUE(CUploadPlan().Done());
+  CUploadPlan one(1, 1, 256, 64, 4, 7);
+  ASSERT_FALSE(one.Done());
+  const UploadStep step = one.Next();
+  EXPECT_EQ(step.part, (Rect{0, 0, 1, 1}));
+  EXPECT_EQ(step.slot, 3);
+  EXPECT_TRUE(one.Done());
 }
