@@ -16,6 +16,7 @@
 #include <new>
 #include <string>
 #include <type_traits>
+#include <utility>
 
 #include "ingame/comms/picture_loader.h"
 #include "ingame/common/layout.h"
@@ -38,20 +39,34 @@ constexpr DWORD kLockTimeoutMs = 20;
 // millisecond or more while a game keeps the system busy.
 constexpr DWORD kPresentedLatelyMs = 500;
 
-// The state section, opened by the first call and kept until the library is released.
+// The state section, opened by the first call that can and kept until the library is released. Any number of
+// threads may make their first calls at once: each opens a view, the first to publish its view in g_stateView
+// keeps it in g_state, and the others give theirs back. Every call reads g_stateView, without a lock.
 SectionView g_state;
+std::atomic<SharedState*> g_stateView{nullptr};
 // The section of the last picture this library loaded, kept open so that games started later can still read it.
 // Loading threads replace it: g_pictureLock guards it.
 SectionView g_picture;
 CRITICAL_SECTION g_pictureLock;
 
-// The game that presented last, as a handle kept open: opening a process is slow, asking it is not.
+// The game that presented last, as a handle kept open: opening a process is slow, asking it is not. A call takes
+// the handle out under g_presenterLock and puts it back when done, so that no two threads use or close it at once
+// and the lock is never held across a call into the system.
 DWORD g_presenterId = 0;
 HANDLE g_presenter = nullptr;
+SRWLOCK g_presenterLock = SRWLOCK_INIT;
 
+// The shared state; null when it cannot be had now, and then tried again by the next call. No thread waits for
+// another's opening.
 SharedState* State() {
-  if (!g_state) g_state = OpenStateSection();
-  return StateOf(g_state);
+  if (SharedState* state = g_stateView.load(std::memory_order_acquire)) return state;
+  SectionView opened = OpenStateSection();
+  SharedState* state = StateOf(opened);
+  if (!state) return nullptr;
+  SharedState* published = nullptr;
+  if (!g_stateView.compare_exchange_strong(published, state, std::memory_order_acq_rel)) return published;
+  g_state = static_cast<SectionView&&>(opened);  // only the thread that published it gets here, once
+  return state;
 }
 
 // Runs `change` on the state under the writers' lock; whether it could.
@@ -95,16 +110,24 @@ TextLook Look(std::uint32_t argb, bool8 blackBackground, std::uint8_t size, bool
 // Whether the process is still running; a game that died without clearing its screen entry is no game. An id
 // whose process has ended may have been given to a new one: that is asked once more.
 bool ProcessRunning(DWORD processId) {
+  HANDLE process = nullptr;
+  AcquireSRWLockExclusive(&g_presenterLock);
+  if (processId == g_presenterId) std::swap(process, g_presenter);
+  ReleaseSRWLockExclusive(&g_presenterLock);
   for (int attempt = 0; attempt < 2; ++attempt) {
-    if (processId != g_presenterId || !g_presenter) {
-      if (g_presenter) CloseHandle(g_presenter);
-      g_presenter = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (!process) process = OpenProcess(SYNCHRONIZE, FALSE, processId);
+    if (!process) return false;
+    if (WaitForSingleObject(process, 0) == WAIT_TIMEOUT) {
+      // Kept for the next call; whatever was kept meanwhile, by another thread, goes.
+      AcquireSRWLockExclusive(&g_presenterLock);
+      std::swap(process, g_presenter);
       g_presenterId = processId;
-      if (!g_presenter) return false;
+      ReleaseSRWLockExclusive(&g_presenterLock);
+      if (process) CloseHandle(process);
+      return true;
     }
-    if (WaitForSingleObject(g_presenter, 0) == WAIT_TIMEOUT) return true;
-    CloseHandle(g_presenter);
-    g_presenter = nullptr;
+    CloseHandle(process);
+    process = nullptr;
   }
   return false;
 }
@@ -128,7 +151,7 @@ std::string FullPath(const char* path) {
 // Whether a newer picture than `generation` has been asked for since, by this program or another: the last one
 // asked for is the one shown, whichever load ends first.
 bool Superseded(std::uint32_t generation) {
-  const SharedState* state = StateOf(g_state);
+  const SharedState* state = g_stateView.load(std::memory_order_acquire);
   return !state || state->lastPictureGeneration.load(std::memory_order_acquire) != generation;
 }
 
@@ -303,6 +326,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   // does it.
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
     g_picture.Reset();
+    g_stateView.store(nullptr);
     g_state.Reset();
     if (g_presenter) CloseHandle(g_presenter);
     g_presenter = nullptr;

@@ -67,7 +67,9 @@ std::string Describe(const RECT& r) {
          std::to_string(r.bottom) + ")";
 }
 
-Game::Game(const std::string& arguments, const std::string& exe, bool withOverlay) : folder_(NewRunFolder()) {
+Game::Game(const std::string& arguments, const std::string& exe, bool withOverlay,
+           const std::function<void(const fs::path&)>& prepare)
+    : folder_(NewRunFolder()) {
   const fs::path bin = BinFolder();
   std::error_code error;
   fs::copy_file(bin / exe, folder_ / exe, error);
@@ -76,6 +78,7 @@ Game::Game(const std::string& arguments, const std::string& exe, bool withOverla
     ADD_FAILURE() << "cannot set up the game's folder: " << error.message();
     return;
   }
+  if (prepare) prepare(folder_);
   const fs::path program = folder_ / exe;
   std::string commandLine = "\"" + program.string() + "\" " + arguments;
   STARTUPINFOA startup{};

@@ -48,9 +48,11 @@ std::string Describe(const RECT& r);
 class Game {
  public:
   // `exe` is a program of bin/ (va_vazu_testgame.exe, va_vazu_preview.exe); `withOverlay` false leaves the
-  // overlay's d3d8.dll out, for the game alone.
+  // overlay's d3d8.dll out, for the game alone. `prepare`, when given, puts further files into the game's folder
+  // before the game starts.
   explicit Game(const std::string& arguments, const std::string& exe = "va_vazu_testgame.exe",
-                bool withOverlay = true);
+                bool withOverlay = true,
+                const std::function<void(const std::filesystem::path& folder)>& prepare = nullptr);
   ~Game();
   Game(const Game&) = delete;
   Game& operator=(const Game&) = delete;

@@ -1,6 +1,6 @@
 // What a hostile or careless user can feed the overlay: paths that would block whoever opened them, named objects
-// someone else made first (open to others, or with pages only reserved), and a picture file that claims a huge
-// size. Calls return at once, a game draws nothing of it and keeps running, and the overlay works again after.
+// someone else made first (open to others, or with pages only reserved), a picture file that claims a huge size,
+// and a program that makes its first calls from many threads at once. Calls return at once, a game draws nothing of it and keeps running, and the overlay works again after.
 //
 // The objects' tests make the shared state themselves, so they run in a test program of their own (the ctest
 // entry e2e.Hostile), started when no program holds the state.
@@ -205,6 +205,32 @@ TEST(HostileInputs, APictureClaimingAHugeSizeIsNotDecoded) {
   ASSERT_EQ(overlay.LoadPicture(picture.string()), 1);
   EXPECT_TRUE(HasChange(game.WaitForFrame(HasChange))) << "no picture read after the claimed one";
   EXPECT_EQ(game.Failure(), "");
+}
+
+// Eight threads making their first calls of hvcomms.dll at the same moment, in 20 rounds of loading and freeing it:
+// the library sets itself up once, whichever thread comes first, and every call answers as it should. The rounds
+// run in a process of their own (comms_race.cpp), whose crash is its exit code.
+TEST(HostileInputs, FirstCallsFromEightThreadsAtOnceSetTheLibraryUpOnce) {
+  const fs::path helper = BinFolder() / "va_vazu_comms_race.exe";
+  std::string commandLine = "\"" + helper.string() + "\" \"" + (BinFolder() / "overlay" / "hvcomms.dll").string() +
+                            "\" 20 " + std::to_string(GetCurrentProcessId());
+  for (int run = 0; run < 3; ++run) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    ASSERT_TRUE(CreateProcessA(helper.string().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process))
+        << GetLastError();
+    const bool ended = WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0;
+    if (!ended) TerminateProcess(process.hProcess, 0xDEAD);
+    DWORD code = 0;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    ASSERT_TRUE(ended) << "the rounds did not end within a minute";
+    ASSERT_EQ(code, 0u) << "run " << run << " ended with 0x" << std::hex << code
+                        << " (1: a call answered wrongly; 0xC0000005: an access violation)";
+  }
 }
 
 }  // namespace
