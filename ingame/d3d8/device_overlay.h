@@ -208,7 +208,7 @@ HRESULT CDeviceOverlay::Reset(D3DPRESENT_PARAMETERS* parameters, Call reset) {
     own = PresentChain(device_, nullptr, *parameters);
     if (mirror_) mirror_->ResetToDefaults(own.width, own.height, parameters->EnableAutoDepthStencil != FALSE);
   }
-  if (renderer_) renderer_->OnAfterReset();
+  if (renderer_) renderer_->OnAfterReset(SUCCEEDED(result));
   return result;
 }
 

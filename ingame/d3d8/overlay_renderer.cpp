@@ -176,6 +176,7 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
     // is recording.
     if (!recording_ && device_->TestCooperativeLevel() == D3D_OK) {
       const std::uint64_t updating = stats_ ? NowMicroseconds() : 0;
+      Warm();
       Update();
       const std::uint64_t drawing = stats_ ? NowMicroseconds() : 0;
       if (stats_) KeepLongest(stats_->longestUploadMicroseconds, drawing - updating);
@@ -234,7 +235,28 @@ void COverlayRenderer::OnBeforeReset() {
   ledger_.DeleteStateBlock(stateBlock_);
 }
 
-void COverlayRenderer::OnAfterReset() { recording_ = false; }
+void COverlayRenderer::OnAfterReset(bool reset) {
+  recording_ = false;
+  // Nothing is queued on a device just reset: the staging textures' first lock waits least here.
+  if (reset && warmed_) {
+    warmed_ = false;
+    Warm();
+  }
+}
+
+void COverlayRenderer::Warm() {
+  if (warmed_ || !usable_) return;
+  // A device that queues its commands may make the first lock of a dynamic texture wait until it has drawn all
+  // it has queued (Wine's does, once for each device and again after each reset); later locks with
+  // D3DLOCK_DISCARD return at once. So that wait is taken here, once, rather than with the first change shown.
+  Staging* staging = StagingFor(alphaFormat_, 0);
+  warmed_ = staging != nullptr;
+  if (!staging || !staging->texture) return;
+  D3DLOCKED_RECT locked{};
+  const std::uint64_t locking = stats_ ? NowMicroseconds() : 0;
+  if (SUCCEEDED(staging->texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD))) staging->texture->UnlockRect(0);
+  if (stats_) lockMicroseconds_ += NowMicroseconds() - locking;
+}
 
 void COverlayRenderer::Abandon() {
   stateBlock_ = 0;

@@ -58,8 +58,8 @@ class COverlayRenderer {
   void SetRecording(bool recording) { recording_ = recording; }
   // Before the device is reset: gives up everything a reset requires to be given up.
   void OnBeforeReset();
-  // After a reset, successful or not.
-  void OnAfterReset();
+  // After a reset, successful (`reset`) or not.
+  void OnAfterReset(bool reset);
   // Deletes the overlay's state block: before the objects that keep the device alive go.
   void DeleteStateBlocks() { ledger_.DeleteStateBlock(stateBlock_); }
   // Forgets everything made on the device without a call to it, once it has ended.
@@ -171,6 +171,8 @@ class COverlayRenderer {
   void DrawQuad(std::size_t index);
   // Makes the texts again for a screen of another size.
   void SetCanvas(const Rect& screen);
+  // Takes the wait of the staging textures' first lock, where it costs least: the first present, or a reset.
+  void Warm();
 
   IDirect3DDevice8* device_;
   const CStateMirror* mirror_;
@@ -224,6 +226,8 @@ class COverlayRenderer {
   static constexpr int kStagingSlots = 4;
   Staging staging_[2][kStagingSlots];
   int nextStagingSlot_ = 0;
+  // The staging textures have been locked once since the device was made or last reset (Warm).
+  bool warmed_ = false;
   // The staging texture of `slot` in `format`, made or made again as needed; null when it cannot be.
   Staging* StagingFor(D3DFORMAT format, int slot);
   void ReleaseStaging(Staging& staging);
