@@ -5,8 +5,6 @@
 // dialog has gone.
 #include <gtest/gtest.h>
 
-#include <map>
-#include <sstream>
 #include <string>
 
 #include "game.h"
@@ -21,19 +19,6 @@ namespace fs = std::filesystem;
 
 constexpr std::uint32_t kScene = 0x204060;
 
-std::map<std::string, unsigned long> ReadProbe(const Game& game) {
-  std::map<std::string, unsigned long> values;
-  if (!WaitUntil([&] { return game.report() && (game.report()->probed.load() != 0 || !game.Failure().empty()); },
-                 20000)) {
-    return values;
-  }
-  std::istringstream lines(game.report()->probe);
-  std::string name;
-  unsigned long value = 0;
-  while (lines >> name >> value) values[name] = value;
-  return values;
-}
-
 // Every object the game makes names the game's device and container, every count is the system's, an object held
 // as private data goes when the system lets it go, and a device released before its last resource can be reached
 // through it and ends with it: the same, value for value, as the system's Direct3D 8 alone, while the overlay draws
@@ -41,12 +26,12 @@ std::map<std::string, unsigned long> ReadProbe(const Game& game) {
 TEST(GuestObjects, IdentitiesCountsAndPrivateDataAreTheSystems) {
   const auto alone = [] {
     Game game("--size 320x240 --probe", "va_vazu_testgame.exe", false);
-    return ReadProbe(game);
+    return game.ReadLines();
   }();
   Overlay overlay;
   ShowEverything(overlay, NewRunFolder() / "picture.bmp");
   Game game("--size 320x240 --probe");
-  const auto withOverlay = ReadProbe(game);
+  const auto withOverlay = game.ReadLines();
   ASSERT_FALSE(alone.empty());
   EXPECT_EQ(game.Failure(), "");
   EXPECT_EQ(withOverlay, alone);
