@@ -1265,10 +1265,16 @@ void CGame::SideRound() {
     DWORD handle = 0;
     if (sideRound_ % 2 == 0) {
       failed = FAILED(device_->CreateVertexShader(kDeclaration, nullptr, &handle, 0));
-      if (!failed) failed = FAILED(device_->SetVertexShader(handle)) | FAILED(device_->DeleteVertexShader(handle));
+      if (!failed) {
+        const HRESULT set = device_->SetVertexShader(handle);
+        failed = FAILED(device_->DeleteVertexShader(handle)) || FAILED(set);
+      }
     } else {
       failed = FAILED(device_->CreatePixelShader(kPixelShader, &handle));
-      if (!failed) failed = FAILED(device_->SetPixelShader(handle)) | FAILED(device_->DeletePixelShader(handle));
+      if (!failed) {
+        const HRESULT set = device_->SetPixelShader(handle);
+        failed = FAILED(device_->DeletePixelShader(handle)) || FAILED(set);
+      }
     }
   } else if (options_.side == Options::Side::States) {
     // Saved with Get* and put back with what was read: what the game set once, unless someone else's value is read.
