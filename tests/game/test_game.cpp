@@ -31,8 +31,8 @@
 //                       the game sets its odd states once (after creating the device and after a reset), never per
 //                       frame, and checks them after every present.
 //   --failing-reset     draws a triangle from a vertex buffer of its own every frame and holds a D3DPOOL_DEFAULT
-//                       texture; a requested reset is a Reset with the texture held (which fails), a Clear, the
-//                       texture released, a Reset (which succeeds) and a Clear: both results go to the report.
+//                       texture; a requested reset is a Reset with the texture held (which fails), the texture
+//                       released, a Reset (which succeeds) and a Clear: both results go to the report.
 //   --defaults          never sets a state: only clears and presents; after 30 presents, and after 30 more
 //                       following a reset of its own, writes every value Get* reads into the probe lines.
 //   --release-on-request binds a texture and a vertex buffer, each holding an object as private data, and draws
