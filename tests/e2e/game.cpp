@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <sstream>
 
 #include "harness.h"
 #include "ingame/common/shared_section.h"
@@ -186,6 +187,24 @@ Frame Game::WaitForFrame(const std::function<bool(const Frame&)>& done, DWORD ti
 
 void Game::RequestReset() const {
   if (report()) const_cast<testgame::Report*>(report_)->resetRequests.fetch_add(1);
+}
+
+void Game::RequestRelease() const {
+  if (report()) const_cast<testgame::Report*>(report_)->releaseRequests.fetch_add(1);
+}
+
+std::map<std::string, unsigned long> Game::ReadLines(DWORD timeoutMs) const {
+  std::map<std::string, unsigned long> values;
+  if (!WaitUntil([&] { return report() && (report()->probed.load() != 0 || !Failure().empty() || !Running()); },
+                 timeoutMs) ||
+      report()->probed.load() == 0) {
+    return values;
+  }
+  std::istringstream lines(report()->probe);
+  std::string name;
+  unsigned long value = 0;
+  while (lines >> name >> value) values[name] = value;
+  return values;
 }
 
 std::string Game::Failure() const {

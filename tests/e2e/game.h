@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -79,6 +80,11 @@ class Game {
                      unsigned window = 0) const;
   // Asks the test game to reset its device, to its --reset-size or its size.
   void RequestReset() const;
+  // Asks the test game to let go of the objects it keeps bound (--release-on-request).
+  void RequestRelease() const;
+  // The "name value" lines the test game writes once (--probe, --defaults, --release-on-request, --restore-table);
+  // empty when they do not come in time or the game stops first.
+  std::map<std::string, unsigned long> ReadLines(DWORD timeoutMs = 20000) const;
   // Why the test game stopped, if it did ("" while it runs).
   std::string Failure() const;
 

@@ -25,12 +25,23 @@ struct Report {
   std::atomic<std::int32_t> failure;           // an HRESULT that stopped the game, 0 while it runs
   std::atomic<std::uint32_t> probed;           // 1 once `probe` is written
   std::atomic<std::uint32_t> resetRequests;    // resets the test asked for (to --reset-size, or the same size)
+  std::atomic<std::uint32_t> releaseRequests;  // set by the test: --release-on-request lets its objects go
+  // --side-thread: the other thread's rounds of calls, the calls that failed, and the states it read unlike the
+  // game's (the game set them once and never changes them).
+  std::atomic<std::uint32_t> sideRounds;
+  std::atomic<std::uint32_t> sideFailures;
+  std::atomic<std::uint32_t> sideStrangeReads;
+  // --failing-reset: what the first Reset (a D3DPOOL_DEFAULT texture held) and the second returned.
+  std::atomic<std::int32_t> firstReset;
+  std::atomic<std::int32_t> secondReset;
   std::uint32_t maxTextureWidth;               // the device's largest texture
   std::uint32_t maxTextureHeight;
   char firstMismatch[192];                     // which state or buffer, what was set, what was read
   char failureWhat[96];                        // the call that failed
-  // What the probe of the device's objects found (--probe): lines of "name value", in a fixed order.
-  char probe[4096];
+  // What the probe of the device's objects found (--probe), the device's defaults (--defaults), whether released
+  // objects ended (--release-on-request), or a device whose table was put back (--restore-table): lines of
+  // "name value", in a fixed order.
+  char probe[65536];
   // The test asks for a capture by setting `captureWindow` (0: the game's window, 1...: the windows of its
   // additional swap chains) and making `captureRequest` differ from `captureDone`; the game reads that window's
   // client area off the screen after its next present, fills these, then sets `captureDone` to the request it
@@ -39,6 +50,7 @@ struct Report {
   std::atomic<std::uint32_t> captureRequest;
   std::atomic<std::uint32_t> captureDone;
   std::uint32_t captureWidth;
+  std::uint32_t captureDevice;  // which of the devices the game made (1, 2, ...) presented the captured frame
   std::uint32_t captureHeight;
   std::uint32_t pixels[kMaxCapturePixels];  // 0x00RRGGBB, rows top first
 };

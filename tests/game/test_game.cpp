@@ -17,6 +17,38 @@
 //                        [--offscreen [--offscreen-size WxH] [--viewport X,Y,W,H]] [--bind-released]
 //                        [--source X,Y,W,H] [--chains N] [--probe]
 //                        [--reset-after N] [--reset-size WxH] [--recreate-after N] [--never-present] [--fullscreen]
+//                        [--side-thread shaders|states|process] [--failing-reset] [--defaults]
+//                        [--release-on-request] [--restore-table]
+//                        [--first-rect-only] [--documented-flip] [--second-table]
+//
+// Threads, resets, defaults and lifetimes:
+//   --side-thread MODE  a multithreaded device presented by a thread of its own while the window's thread calls the
+//                       device in a loop, counting its rounds (sideRounds) and failed calls (sideFailures):
+//                       "shaders" creates a vertex or pixel shader, sets it and deletes it; "states" reads every odd
+//                       state with Get* and sets what it read back, as code that saves and restores states does,
+//                       counting reads unlike the game's (sideStrangeReads); "process" calls ProcessVertices from
+//                       the game's vertex buffer on stream 0 into a buffer of its own. With "states" and "process"
+//                       the game sets its odd states once (after creating the device and after a reset), never per
+//                       frame, and checks them after every present.
+//   --failing-reset     draws a triangle from a vertex buffer of its own every frame and holds a D3DPOOL_DEFAULT
+//                       texture; a requested reset is a Reset with the texture held (which fails), the texture
+//                       released, a Reset (which succeeds) and a Clear: both results go to the report.
+//   --defaults          never sets a state: only clears and presents; after 30 presents, and after 30 more
+//                       following a reset of its own, writes every value Get* reads into the probe lines.
+//   --release-on-request binds a texture and a vertex buffer, each holding an object as private data, and draws
+//                       with them; once the test asks (releaseRequests), unbinds and releases them, presents 30
+//                       frames and writes whether each private-data object was let go (the system destroyed it).
+//   --restore-table     before the imported Direct3DCreate8 runs, copies the device table of a throwaway device of
+//                       the system's own d3d8.dll; after 50 presents writes the copy back over the table, as
+//                       another component restoring it would; 30 presents later writes the device's count, then
+//                       releases everything and writes whether the device ended.
+// Another Direct3D 8, put on the system's (through its own d3d8.dll and a throwaway device) before the imported
+// Direct3DCreate8 runs, so that an overlay finds it so:
+//   --first-rect-only   the device's CopyRects copies only the first rectangle of a call and returns D3D_OK.
+//   --documented-flip   a FLIP swap chain rotates as the documentation says: after Present the former front buffer
+//                       is the last back buffer, emulated over the system's rotation with whole-surface copies.
+//   --second-table      every second device made (2nd, 4th, ...: with --recreate-after) gets a method table of its
+//                       own, a copy of the system's, and so do its additional swap chains, as a wrapper's would.
 #include <windows.h>
 // Direct3D's interface identifiers, for GetContainer, are defined here.
 #include <initguid.h>
@@ -26,10 +58,12 @@
 #include <cstdlib>
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "tests/game/game_report.h"
+#include "tests/game/system_slots.h"
 #include "tests/support/screen_pixels.h"
 
 namespace {
@@ -64,6 +98,15 @@ struct Options {
   UINT resetWidth = 0;
   UINT resetHeight = 0;
   UINT recreateAfter = 0;
+  enum class Side { None, Shaders, States, Process } side = Side::None;
+  bool setOnce = false;  // odd states set once, never per frame
+  bool failingReset = false;
+  bool defaults = false;
+  bool releaseOnRequest = false;
+  bool restoreTable = false;
+  bool firstRectOnly = false;
+  bool documentedFlip = false;
+  bool secondTable = false;
 };
 
 bool ParseSize(const char* text, UINT& width, UINT& height) {
@@ -147,6 +190,30 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       ++i;
     } else if (a == "--reset-size" && ParseSize(next, options.resetWidth, options.resetHeight)) {
       ++i;
+    } else if (a == "--side-thread") {
+      const std::string m = next;
+      options.side = m == "shaders" ? Options::Side::Shaders
+                     : m == "states" ? Options::Side::States
+                     : m == "process" ? Options::Side::Process
+                                      : Options::Side::None;
+      if (options.side == Options::Side::None) return false;
+      options.multithreaded = true;
+      options.oddState = options.setOnce = options.side != Options::Side::Shaders;
+      ++i;
+    } else if (a == "--failing-reset") {
+      options.failingReset = true;
+    } else if (a == "--defaults") {
+      options.defaults = true;
+    } else if (a == "--release-on-request") {
+      options.releaseOnRequest = true;
+    } else if (a == "--restore-table") {
+      options.restoreTable = true;
+    } else if (a == "--first-rect-only") {
+      options.firstRectOnly = true;
+    } else if (a == "--documented-flip") {
+      options.documentedFlip = true;
+    } else if (a == "--second-table") {
+      options.secondTable = true;
     } else if (a == "--recreate-after") {
       options.recreateAfter = static_cast<UINT>(std::strtoul(next, nullptr, 10));
       ++i;
@@ -229,7 +296,8 @@ constexpr UINT kOddBaseVertex = 5;
 const DWORD kPixelShader[] = {0xFFFF0101, 0x00000042, 0xB00F0000, 0x00000001, 0x800F0000, 0xB0E40000, 0x0000FFFF};
 
 // The colours of the back buffers a game that draws once gives each of them.
-constexpr D3DCOLOR kDrawnOnce[] = {0xFF3080C0, 0xFFC08030, 0xFF30C080};
+// A chain of n back buffers holds n + 1 buffers: the game draws n + 1 frames once each.
+constexpr D3DCOLOR kDrawnOnce[] = {0xFF3080C0, 0xFFC08030, 0xFF30C080, 0xFFC03080};
 
 // A triangle in screen coordinates, for the game's own drawing from a vertex buffer.
 struct ScreenVertex {
@@ -260,6 +328,19 @@ class CCounted final : public IUnknown {
 // {5B3C7A7E-2F1D-4C6E-9A0B-7C8D9E0F1A2B}
 const GUID kProbeData = {0x5b3c7a7e, 0x2f1d, 0x4c6e, {0x9a, 0x0b, 0x7c, 0x8d, 0x9e, 0x0f, 0x1a, 0x2b}};
 
+void PutLine(std::string& out, const std::string& name, unsigned long value) {
+  out += name;
+  out += ' ';
+  out += std::to_string(value);
+  out += '\n';
+}
+
+DWORD BitsOf(float value) {
+  DWORD bits = 0;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
 ULONG CountOf(IUnknown* object) {
   object->AddRef();
   return object->Release();
@@ -269,6 +350,237 @@ template <class Interface>
 void ReleaseAndClear(Interface*& object) {
   if (object) object->Release();
   object = nullptr;
+}
+
+// Another Direct3D 8 put on the system's: slots of the method tables that all the system's objects of an interface
+// share, redirected before the imported Direct3DCreate8 runs (so before an overlay in the game's folder patches
+// them too, and finds these functions there as the system's).
+using Method = void (*)();
+using CopyRectsFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice8*, IDirect3DSurface8*, const RECT*, UINT,
+                                                IDirect3DSurface8*, const POINT*);
+using DevicePresentFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice8*, const RECT*, const RECT*, HWND,
+                                                    const RGNDATA*);
+using ChainPresentFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3DSwapChain8*, const RECT*, const RECT*, HWND,
+                                                   const RGNDATA*);
+using CreateDeviceFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3D8*, UINT, D3DDEVTYPE, HWND, DWORD,
+                                                   D3DPRESENT_PARAMETERS*, IDirect3DDevice8**);
+using CreateChainFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice8*, D3DPRESENT_PARAMETERS*, IDirect3DSwapChain8**);
+
+struct SystemTables {
+  Method* device = nullptr;             // the table all the system's devices share
+  std::vector<Method> deviceAsMade;     // its slots before anything was patched (--restore-table)
+  std::vector<Method> privateDevice;    // the table of every second device (--second-table)
+  std::vector<Method> privateChain;     // and of its additional swap chains
+  Method copyRects = nullptr;           // the system's own methods
+  Method devicePresent = nullptr;
+  Method chainPresent = nullptr;
+  Method createDevice = nullptr;
+  Method createChain = nullptr;
+  bool flip = false;                    // the game's swap chains flip (--documented-flip rotates them)
+  LONG devicesMade = 0;
+};
+SystemTables g_system;
+
+Method* TableOf(void* object) {
+  Method* table = nullptr;
+  std::memcpy(&table, object, sizeof table);
+  return table;
+}
+
+void SetTableOf(void* object, Method* table) { std::memcpy(object, &table, sizeof table); }
+
+// Writes into a table that the system keeps read-only.
+bool WriteSlots(Method* slots, const Method* values, std::size_t count) {
+  DWORD old = 0;
+  if (!VirtualProtect(slots, count * sizeof(Method), PAGE_EXECUTE_READWRITE, &old)) return false;
+  std::memcpy(slots, values, count * sizeof(Method));
+  VirtualProtect(slots, count * sizeof(Method), old, &old);
+  return true;
+}
+
+template <class Function>
+bool WriteSlot(Method* table, int slot, Function function) {
+  const Method value = reinterpret_cast<Method>(function);
+  return WriteSlots(table + slot, &value, 1);
+}
+
+// --first-rect-only: only the first rectangle of a call is copied, and the call succeeds all the same.
+HRESULT STDMETHODCALLTYPE CopyFirstRectOnly(IDirect3DDevice8* device, IDirect3DSurface8* source, const RECT* rects,
+                                            UINT count, IDirect3DSurface8* destination, const POINT* points) {
+  const HRESULT result =
+      reinterpret_cast<CopyRectsFn>(g_system.copyRects)(device, source, rects, std::min(count, 1u), destination, points);
+  return count > 1 && SUCCEEDED(result) ? D3D_OK : result;
+}
+
+// --documented-flip: what each swap chain (the device's own under the device's key) presented last, its "front
+// buffer", black at first; and the copy of the frame being presented.
+struct FrontBuffer {
+  IDirect3DSurface8* front = nullptr;
+  IDirect3DSurface8* next = nullptr;
+};
+std::map<void*, FrontBuffer> g_fronts;
+
+void DropFrontBuffers() {
+  for (auto& [key, buffers] : g_fronts) {
+    ReleaseAndClear(buffers.front);
+    ReleaseAndClear(buffers.next);
+  }
+  g_fronts.clear();
+}
+
+bool SameSize(IDirect3DSurface8* surface, const D3DSURFACE_DESC& desc) {
+  D3DSURFACE_DESC own{};
+  return surface && SUCCEEDED(surface->GetDesc(&own)) && own.Width == desc.Width && own.Height == desc.Height &&
+         own.Format == desc.Format;
+}
+
+IDirect3DSurface8* BlackSurface(IDirect3DDevice8* device, const D3DSURFACE_DESC& desc) {
+  IDirect3DSurface8* surface = nullptr;
+  D3DLOCKED_RECT locked{};
+  if (FAILED(device->CreateImageSurface(desc.Width, desc.Height, desc.Format, &surface))) return nullptr;
+  if (SUCCEEDED(surface->LockRect(&locked, nullptr, 0))) {
+    const UINT bytes = desc.Format == D3DFMT_R5G6B5 || desc.Format == D3DFMT_X1R5G5B5 ? 2 : 4;
+    for (UINT y = 0; y < desc.Height; ++y) {
+      std::memset(static_cast<unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y) * locked.Pitch, 0,
+                  static_cast<std::size_t>(desc.Width) * bytes);
+    }
+    surface->UnlockRect();
+  }
+  return surface;
+}
+
+// The system's present, then the former front buffer put into the last back buffer, where the system leaves the
+// frame it presented: after it, back buffer i holds what back buffer i + 1 held and the last one the former front.
+template <class GetBackBuffer, class Present>
+HRESULT PresentAsDocumented(void* key, GetBackBuffer backBuffer, Present present) {
+  if (!g_system.flip) return present();
+  std::vector<IDirect3DSurface8*> buffers;
+  IDirect3DSurface8* buffer = nullptr;
+  while (buffers.size() < 4 && SUCCEEDED(backBuffer(static_cast<UINT>(buffers.size()), &buffer)) && buffer) {
+    buffers.push_back(buffer);
+    buffer = nullptr;
+  }
+  IDirect3DDevice8* device = nullptr;
+  D3DSURFACE_DESC desc{};
+  if (buffers.empty() || FAILED(buffers[0]->GetDesc(&desc)) || FAILED(buffers[0]->GetDevice(&device))) {
+    for (IDirect3DSurface8* b : buffers) b->Release();
+    return present();
+  }
+  const auto copy = [device](IDirect3DSurface8* from, IDirect3DSurface8* to) {
+    return reinterpret_cast<CopyRectsFn>(g_system.copyRects)(device, from, nullptr, 0, to, nullptr);
+  };
+  FrontBuffer& f = g_fronts[key];
+  if (!SameSize(f.front, desc) || !SameSize(f.next, desc)) {
+    ReleaseAndClear(f.front);
+    ReleaseAndClear(f.next);
+    f.front = BlackSurface(device, desc);
+    f.next = BlackSurface(device, desc);
+  }
+  const bool copied = f.front && f.next && SUCCEEDED(copy(buffers[0], f.next));
+  const HRESULT result = present();
+  if (copied && SUCCEEDED(result) && SUCCEEDED(copy(f.front, buffers.back()))) std::swap(f.front, f.next);
+  for (IDirect3DSurface8* b : buffers) b->Release();
+  device->Release();
+  return result;
+}
+
+HRESULT STDMETHODCALLTYPE DevicePresentAsDocumented(IDirect3DDevice8* device, const RECT* source,
+                                                    const RECT* destination, HWND window, const RGNDATA* dirty) {
+  return PresentAsDocumented(
+      device, [device](UINT i, IDirect3DSurface8** b) { return device->GetBackBuffer(i, D3DBACKBUFFER_TYPE_MONO, b); },
+      [&] {
+        return reinterpret_cast<DevicePresentFn>(g_system.devicePresent)(device, source, destination, window, dirty);
+      });
+}
+
+HRESULT STDMETHODCALLTYPE ChainPresentAsDocumented(IDirect3DSwapChain8* chain, const RECT* source,
+                                                   const RECT* destination, HWND window, const RGNDATA* dirty) {
+  return PresentAsDocumented(
+      chain, [chain](UINT i, IDirect3DSurface8** b) { return chain->GetBackBuffer(i, D3DBACKBUFFER_TYPE_MONO, b); },
+      [&] {
+        return reinterpret_cast<ChainPresentFn>(g_system.chainPresent)(chain, source, destination, window, dirty);
+      });
+}
+
+// --second-table: the swap chains of a device with a table of its own get one too, and so does every second device.
+HRESULT STDMETHODCALLTYPE CreateChainWithATableOfItsOwn(IDirect3DDevice8* device, D3DPRESENT_PARAMETERS* parameters,
+                                                        IDirect3DSwapChain8** chain) {
+  const HRESULT result = reinterpret_cast<CreateChainFn>(g_system.createChain)(device, parameters, chain);
+  if (SUCCEEDED(result) && chain && *chain) SetTableOf(*chain, g_system.privateChain.data());
+  return result;
+}
+
+HRESULT STDMETHODCALLTYPE CreateEverySecondDeviceWithATableOfItsOwn(IDirect3D8* direct3d, UINT adapter,
+                                                                    D3DDEVTYPE type, HWND window, DWORD flags,
+                                                                    D3DPRESENT_PARAMETERS* parameters,
+                                                                    IDirect3DDevice8** device) {
+  const HRESULT result = reinterpret_cast<CreateDeviceFn>(g_system.createDevice)(direct3d, adapter, type, window,
+                                                                                 flags, parameters, device);
+  if (SUCCEEDED(result) && device && *device && InterlockedIncrement(&g_system.devicesMade) % 2 == 0) {
+    SetTableOf(*device, g_system.privateDevice.data());
+  }
+  return result;
+}
+
+// Loads the system's own d3d8.dll (not the d3d8.dll the game imports, which may be an overlay's), makes a throwaway
+// device with an additional swap chain on a hidden window to reach the tables, and patches them as asked.
+bool PatchTheSystem(const Options& options, HINSTANCE instance) {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  HMODULE system = LoadLibraryW((std::wstring(folder, length) + L"\\d3d8.dll").c_str());
+  using CreateFn = IDirect3D8*(WINAPI*)(UINT);
+  const auto create =
+      system ? reinterpret_cast<CreateFn>(reinterpret_cast<void (*)()>(GetProcAddress(system, "Direct3DCreate8")))
+             : nullptr;
+  IDirect3D8* direct3d = create ? create(D3D_SDK_VERSION) : nullptr;
+  HWND hidden = CreateWindowA("VaVazuTestGame", "throwaway", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64, nullptr, nullptr,
+                              instance, nullptr);
+  D3DPRESENT_PARAMETERS parameters{};
+  parameters.BackBufferWidth = 64;
+  parameters.BackBufferHeight = 64;
+  parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
+  parameters.BackBufferCount = 1;
+  parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  parameters.hDeviceWindow = hidden;
+  parameters.Windowed = TRUE;
+  IDirect3DDevice8* device = nullptr;
+  IDirect3DSwapChain8* chain = nullptr;
+  bool patched = direct3d && hidden &&
+                 SUCCEEDED(direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hidden,
+                                                  D3DCREATE_HARDWARE_VERTEXPROCESSING, &parameters, &device)) &&
+                 SUCCEEDED(device->CreateAdditionalSwapChain(&parameters, &chain));
+  if (patched) {
+    const testgame::SystemSlots& slots = testgame::kSystemSlots;
+    Method* deviceTable = TableOf(device);
+    Method* chainTable = TableOf(chain);
+    Method* direct3dTable = TableOf(direct3d);
+    g_system.device = deviceTable;
+    g_system.deviceAsMade.assign(deviceTable, deviceTable + slots.deviceSlots);
+    g_system.copyRects = deviceTable[slots.deviceCopyRects];
+    g_system.devicePresent = deviceTable[slots.devicePresent];
+    g_system.chainPresent = chainTable[slots.swapChainPresent];
+    g_system.createDevice = direct3dTable[slots.createDevice];
+    g_system.createChain = deviceTable[slots.deviceCreateSwapChain];
+    g_system.flip = options.swap == D3DSWAPEFFECT_FLIP;
+    if (options.firstRectOnly) patched = WriteSlot(deviceTable, slots.deviceCopyRects, &CopyFirstRectOnly);
+    if (options.documentedFlip) {
+      patched = patched && WriteSlot(deviceTable, slots.devicePresent, &DevicePresentAsDocumented) &&
+                WriteSlot(chainTable, slots.swapChainPresent, &ChainPresentAsDocumented);
+    }
+    if (options.secondTable) {
+      g_system.privateDevice.assign(deviceTable, deviceTable + slots.deviceSlots);
+      g_system.privateDevice[slots.deviceCreateSwapChain] = reinterpret_cast<Method>(&CreateChainWithATableOfItsOwn);
+      g_system.privateChain.assign(chainTable, chainTable + slots.swapChainSlots);
+      patched = patched && WriteSlot(direct3dTable, slots.createDevice, &CreateEverySecondDeviceWithATableOfItsOwn);
+    }
+  }
+  ReleaseAndClear(chain);
+  ReleaseAndClear(device);
+  ReleaseAndClear(direct3d);
+  if (hidden) DestroyWindow(hidden);
+  // The system's library stays loaded: its tables and these functions are in use for the process's life.
+  return patched;
 }
 
 class CGame {
@@ -304,6 +616,13 @@ class CGame {
   void Mismatch(const char* what, DWORD set, DWORD read);
   void Capture();
   void Probe();
+  IDirect3DVertexBuffer8* MakeTriangle();
+  void SideRound();
+  void ResetFailingFirst();
+  std::string DefaultValues(const char* prefix);
+  void LetBoundObjectsGo();
+  void EndAfterTheTableWasRestored();
+  void Publish(const std::string& lines);
 
   Options options_;
   HINSTANCE instance_ = nullptr;
@@ -324,6 +643,17 @@ class CGame {
   // Bound, and released by the game: only the device's bindings keep them (--bind-released).
   IDirect3DBaseTexture8* releasedTexture_ = nullptr;
   IDirect3DVertexBuffer8* releasedVertices_ = nullptr;
+  // A triangle of the game's own (--failing-reset, --release-on-request), the texture bound with it, the objects
+  // each holds as private data, and a D3DPOOL_DEFAULT texture held through a reset.
+  IDirect3DVertexBuffer8* triangle_ = nullptr;
+  IDirect3DTexture8* boundTexture_ = nullptr;
+  CCounted* boundData_[2] = {};
+  IDirect3DTexture8* heldTexture_ = nullptr;
+  UINT releasedAt_ = 0;
+  IDirect3DVertexBuffer8* processed_ = nullptr;  // where ProcessVertices writes (--side-thread process)
+  std::string defaults_;
+  const void* autoDepth_ = nullptr;  // the device's own depth buffer, compared by address only
+  UINT sideRound_ = 0;
   DWORD pixelShader_ = 0;
   DWORD recordedBlock_ = 0;
   DWORD createdBlock_ = 0;
@@ -368,6 +698,11 @@ bool CGame::Start(HINSTANCE instance) {
     HWND chainWindow = MakeWindow("va_vazu test game chain", x, options_.y, options_.width, options_.height);
     if (!chainWindow) return false;
     chainWindows_.push_back(chainWindow);
+  }
+  if ((options_.restoreTable || options_.firstRectOnly || options_.documentedFlip || options_.secondTable) &&
+      !PatchTheSystem(options_, instance)) {
+    Fail("patching the system's tables", E_FAIL);
+    return false;
   }
   direct3d_ = Direct3DCreate8(D3D_SDK_VERSION);
   if (!direct3d_) {
@@ -430,6 +765,10 @@ bool CGame::CreateDevice() {
     report_->maxTextureWidth = caps.MaxTextureWidth;
     report_->maxTextureHeight = caps.MaxTextureHeight;
   }
+  IDirect3DSurface8* depth = nullptr;
+  device_->GetDepthStencilSurface(&depth);
+  autoDepth_ = depth;
+  ReleaseAndClear(depth);
   report_->devices.fetch_add(1);
   return true;
 }
@@ -472,25 +811,44 @@ bool CGame::CreateResources() {
   if (options_.bindReleased && !releasedTexture_) {
     // A texture and a triangle bound for good, with no reference of the game's left.
     IDirect3DTexture8* texture = nullptr;
-    IDirect3DVertexBuffer8* vertices = nullptr;
-    void* data = nullptr;
-    if (FAILED(device_->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture)) ||
-        FAILED(device_->CreateVertexBuffer(3 * sizeof(ScreenVertex), 0, kScreenVertexFormat, D3DPOOL_MANAGED,
-                                           &vertices)) ||
-        FAILED(vertices->Lock(0, 0, reinterpret_cast<BYTE**>(&data), 0))) {
+    IDirect3DVertexBuffer8* vertices = MakeTriangle();
+    if (!vertices || FAILED(device_->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture))) {
+      ReleaseAndClear(vertices);
       Fail("bound resources", E_FAIL);
       return false;
     }
-    const ScreenVertex triangle[3] = {{250, 200, 0.5f, 1, 0xFF00FF00}, {300, 200, 0.5f, 1, 0xFF00FF00},
-                                      {250, 230, 0.5f, 1, 0xFF00FF00}};
-    std::memcpy(data, triangle, sizeof triangle);
-    vertices->Unlock();
     device_->SetTexture(0, texture);
     device_->SetStreamSource(0, vertices, sizeof(ScreenVertex));
     releasedTexture_ = texture;
     releasedVertices_ = vertices;
     texture->Release();
     vertices->Release();
+  }
+  if (options_.failingReset || options_.releaseOnRequest) {
+    triangle_ = MakeTriangle();
+    if (!triangle_ ||
+        (options_.failingReset &&
+         FAILED(device_->CreateTexture(16, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_DEFAULT, &heldTexture_))) ||
+        (options_.releaseOnRequest &&
+         FAILED(device_->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &boundTexture_)))) {
+      Fail("the game's triangle", E_FAIL);
+      return false;
+    }
+  }
+  if (options_.releaseOnRequest) {
+    // Each holds an object of the game's, which shows when the system destroys it; bound once, for good.
+    IUnknown* objects[2] = {};
+    for (int i = 0; i < 2; ++i) objects[i] = boundData_[i] = new CCounted;
+    boundTexture_->SetPrivateData(kProbeData, objects[0], sizeof objects[0], D3DSPD_IUNKNOWN);
+    triangle_->SetPrivateData(kProbeData, objects[1], sizeof objects[1], D3DSPD_IUNKNOWN);
+    device_->SetTexture(0, boundTexture_);
+    device_->SetStreamSource(0, triangle_, sizeof(ScreenVertex));
+    device_->SetVertexShader(kScreenVertexFormat);
+  }
+  if (options_.side == Options::Side::Process &&
+      FAILED(device_->CreateVertexBuffer(16 * 32, 0, D3DFVF_XYZRHW | D3DFVF_TEX2, D3DPOOL_SYSTEMMEM, &processed_))) {
+    Fail("ProcessVertices' buffer", E_FAIL);
+    return false;
   }
   viewport_ = options_.viewportGiven
                   ? options_.viewport
@@ -504,13 +862,32 @@ bool CGame::CreateResources() {
     SetOddStates(true);
     device_->CreateStateBlock(D3DSBT_ALL, &createdBlock_);
   }
+  if (options_.setOnce) SetOddStates(true);
   return true;
+}
+
+// A green triangle in screen coordinates, in a managed vertex buffer.
+IDirect3DVertexBuffer8* CGame::MakeTriangle() {
+  IDirect3DVertexBuffer8* vertices = nullptr;
+  void* data = nullptr;
+  if (FAILED(device_->CreateVertexBuffer(3 * sizeof(ScreenVertex), 0, kScreenVertexFormat, D3DPOOL_MANAGED,
+                                         &vertices)) ||
+      FAILED(vertices->Lock(0, 0, reinterpret_cast<BYTE**>(&data), 0))) {
+    ReleaseAndClear(vertices);
+    return nullptr;
+  }
+  const ScreenVertex triangle[3] = {{250, 200, 0.5f, 1, 0xFF00FF00}, {300, 200, 0.5f, 1, 0xFF00FF00},
+                                    {250, 230, 0.5f, 1, 0xFF00FF00}};
+  std::memcpy(data, triangle, sizeof triangle);
+  vertices->Unlock();
+  return vertices;
 }
 
 void CGame::ReleaseDefaultResources() {
   ReleaseAndClear(offscreenSurface_);
   ReleaseAndClear(offscreen_);
   ReleaseAndClear(offscreenDepth_);
+  ReleaseAndClear(heldTexture_);
   for (IDirect3DSwapChain8*& chain : chains_) ReleaseAndClear(chain);
   chains_.clear();
 }
@@ -533,6 +910,10 @@ void CGame::ReleaseDevice() {
   for (IDirect3DTexture8*& texture : textures_) ReleaseAndClear(texture);
   ReleaseAndClear(vertices_);
   ReleaseAndClear(indices_);
+  ReleaseAndClear(triangle_);
+  ReleaseAndClear(boundTexture_);
+  ReleaseAndClear(processed_);
+  DropFrontBuffers();
   ReleaseAndClear(device_);
 }
 
@@ -629,10 +1010,16 @@ void CGame::CheckReleasedBindings() {
   report_->stateChecks.fetch_add(1);
 }
 
-// Each back buffer holds one of the colours the game drew, all of it, and together they hold each colour once:
-// a flip may have moved them from one buffer to another, but nothing else changed them.
+// Each back buffer holds one of the colours the game drew, all of it, and no colour is in two of them: a flip may
+// have moved them from one buffer to another, but nothing else changed them. Every pixel unlike its buffer's colour
+// counts, black ones included.
 void CGame::CheckBackBuffers() {
-  bool found[3] = {};
+  const UINT colours = options_.backBuffers + 1;
+  bool found[4] = {};
+  char what[sizeof report_->firstMismatch];
+  const auto mismatch = [this, &what] {
+    if (report_->bufferMismatches.fetch_add(1) == 0) std::snprintf(report_->firstMismatch, sizeof what, "%s", what);
+  };
   for (UINT index = 0; index < options_.backBuffers; ++index) {
     IDirect3DSurface8* backBuffer = nullptr;
     D3DLOCKED_RECT locked{};
@@ -642,35 +1029,39 @@ void CGame::CheckBackBuffers() {
       Fail("reading a back buffer", E_FAIL);
       return;
     }
-    const auto first = *static_cast<const std::uint32_t*>(locked.pBits) & 0xFFFFFFu;
-    int colour = -1;
-    for (UINT c = 0; c < options_.backBuffers; ++c) colour = (kDrawnOnce[c] & 0xFFFFFFu) == first ? static_cast<int>(c) : colour;
-    std::uint32_t odd = colour < 0 ? first : 0;
-    for (UINT y = 0; y < options_.height && colour >= 0 && odd == 0; ++y) {
-      const auto* row = reinterpret_cast<const std::uint32_t*>(static_cast<const unsigned char*>(locked.pBits) +
-                                                               static_cast<std::ptrdiff_t>(y) * locked.Pitch);
+    const auto pixel = [&locked](UINT x, UINT y) {
+      return reinterpret_cast<const std::uint32_t*>(static_cast<const unsigned char*>(locked.pBits) +
+                                                    static_cast<std::ptrdiff_t>(y) * locked.Pitch)[x] &
+             0xFFFFFFu;
+    };
+    UINT colour = 0;
+    while (colour < colours && (kDrawnOnce[colour] & 0xFFFFFFu) != pixel(0, 0)) ++colour;
+    const std::uint32_t expected = colour < colours ? kDrawnOnce[colour] & 0xFFFFFFu : pixel(0, 0);
+    unsigned long changed = colour < colours ? 0 : 1;
+    UINT firstX = 0;
+    UINT firstY = 0;
+    for (UINT y = 0; y < options_.height; ++y) {
       for (UINT x = 0; x < options_.width; ++x) {
-        if ((row[x] & 0xFFFFFFu) != (kDrawnOnce[colour] & 0xFFFFFFu)) {
-          odd = row[x] & 0xFFFFFFu;
-          break;
+        if (pixel(x, y) == expected) continue;
+        if (changed++ == 0) {
+          firstX = x;
+          firstY = y;
         }
       }
     }
+    const std::uint32_t firstChanged = pixel(firstX, firstY);
     backBuffer->UnlockRect();
     backBuffer->Release();
-    if (colour >= 0) found[colour] = true;
-    if (odd != 0 || colour < 0) {
-      if (report_->bufferMismatches.fetch_add(1) == 0) {
-        std::snprintf(report_->firstMismatch, sizeof report_->firstMismatch,
-                      "back buffer %u after present %u: found 0x%06lX", index, frame_, static_cast<unsigned long>(odd));
-      }
+    if (changed != 0) {
+      std::snprintf(what, sizeof what, "back buffer %u after present %u: %lu pixels changed, the first at (%u, %u) 0x%06lX",
+                    index, frame_, changed, firstX, firstY, static_cast<unsigned long>(firstChanged));
+      mismatch();
     }
-  }
-  for (UINT c = 0; c < options_.backBuffers; ++c) {
-    if (!found[c] && report_->bufferMismatches.fetch_add(1) == 0) {
-      std::snprintf(report_->firstMismatch, sizeof report_->firstMismatch, "colour %u gone after present %u", c,
-                    frame_);
+    if (colour < colours && found[colour]) {
+      std::snprintf(what, sizeof what, "colour %u in two back buffers after present %u", colour, frame_);
+      mismatch();
     }
+    if (colour < colours) found[colour] = true;
   }
   report_->bufferChecks.fetch_add(1);
 }
@@ -694,6 +1085,7 @@ void CGame::Capture() {
   std::copy(pixels.begin(), pixels.end(), report_->pixels);
   report_->captureWidth = static_cast<std::uint32_t>(width);
   report_->captureHeight = static_cast<std::uint32_t>(height);
+  report_->captureDevice = report_->devices.load();
   report_->captureDone.store(request);
 }
 
@@ -864,6 +1256,226 @@ void CGame::Probe() {
   report_->probed.store(1);
 }
 
+// One round of the other thread's calls on a multithreaded device (--side-thread).
+void CGame::SideRound() {
+  bool failed = false;
+  if (options_.side == Options::Side::Shaders) {
+    // A fixed-function vertex shader (a declaration alone) and a pixel shader, in turn: made, set and deleted.
+    static const DWORD kDeclaration[] = {D3DVSD_STREAM(0), D3DVSD_REG(0, D3DVSDT_FLOAT3), D3DVSD_END()};
+    DWORD handle = 0;
+    if (sideRound_ % 2 == 0) {
+      failed = FAILED(device_->CreateVertexShader(kDeclaration, nullptr, &handle, 0));
+      if (!failed) {
+        const HRESULT set = device_->SetVertexShader(handle);
+        failed = FAILED(device_->DeleteVertexShader(handle)) || FAILED(set);
+      }
+    } else {
+      failed = FAILED(device_->CreatePixelShader(kPixelShader, &handle));
+      if (!failed) {
+        const HRESULT set = device_->SetPixelShader(handle);
+        failed = FAILED(device_->DeletePixelShader(handle)) || FAILED(set);
+      }
+    }
+  } else if (options_.side == Options::Side::States) {
+    // Saved with Get* and put back with what was read: what the game set once, unless someone else's value is read.
+    DWORD value = 0;
+    for (const OddRenderState& s : kOddRenderStates) {
+      failed = FAILED(device_->GetRenderState(s.state, &value)) || failed;
+      if (value != s.odd) report_->sideStrangeReads.fetch_add(1);
+      device_->SetRenderState(s.state, value);
+    }
+    for (const OddStageState& s : kOddStageStates) {
+      failed = FAILED(device_->GetTextureStageState(s.stage, s.type, &value)) || failed;
+      if (value != s.odd) report_->sideStrangeReads.fetch_add(1);
+      device_->SetTextureStageState(s.stage, s.type, value);
+    }
+  } else if (options_.side == Options::Side::Process) {
+    // The game's vertex buffer on stream 0 and its vertex format, through the fixed-function pipeline.
+    failed = FAILED(device_->ProcessVertices(0, 0, 16, processed_, 0));
+  }
+  ++sideRound_;
+  report_->sideRounds.fetch_add(1);
+  if (failed) report_->sideFailures.fetch_add(1);
+}
+
+// A reset the system refuses while a D3DPOOL_DEFAULT texture is held, then the texture released and a reset that
+// succeeds, and a clear. (No clear between them: the refused Reset has unbound Wine's render target, and Wine's own
+// Clear then crashes on it, with or without an overlay.)
+void CGame::ResetFailingFirst() {
+  report_->firstReset.store(device_->Reset(&parameters_));
+  ReleaseAndClear(heldTexture_);
+  const HRESULT second = device_->Reset(&parameters_);
+  report_->secondReset.store(second);
+  device_->Clear(0, nullptr, D3DCLEAR_TARGET, options_.clear, 1.0f, 0);
+  if (FAILED(second)) {
+    Fail("the second Reset", second);
+    return;
+  }
+  report_->resets.fetch_add(1);
+}
+
+#define NAMED(prefix, name) {prefix##name, #name}
+const std::pair<D3DRENDERSTATETYPE, const char*> kRenderStates[] = {
+    NAMED(D3DRS_, ZENABLE), NAMED(D3DRS_, FILLMODE), NAMED(D3DRS_, SHADEMODE), NAMED(D3DRS_, LINEPATTERN),
+    NAMED(D3DRS_, ZWRITEENABLE), NAMED(D3DRS_, ALPHATESTENABLE), NAMED(D3DRS_, LASTPIXEL), NAMED(D3DRS_, SRCBLEND),
+    NAMED(D3DRS_, DESTBLEND), NAMED(D3DRS_, CULLMODE), NAMED(D3DRS_, ZFUNC), NAMED(D3DRS_, ALPHAREF),
+    NAMED(D3DRS_, ALPHAFUNC), NAMED(D3DRS_, DITHERENABLE), NAMED(D3DRS_, ALPHABLENDENABLE), NAMED(D3DRS_, FOGENABLE),
+    NAMED(D3DRS_, SPECULARENABLE), NAMED(D3DRS_, ZVISIBLE), NAMED(D3DRS_, FOGCOLOR), NAMED(D3DRS_, FOGTABLEMODE),
+    NAMED(D3DRS_, FOGSTART), NAMED(D3DRS_, FOGEND), NAMED(D3DRS_, FOGDENSITY), NAMED(D3DRS_, EDGEANTIALIAS),
+    NAMED(D3DRS_, ZBIAS), NAMED(D3DRS_, RANGEFOGENABLE), NAMED(D3DRS_, STENCILENABLE), NAMED(D3DRS_, STENCILFAIL),
+    NAMED(D3DRS_, STENCILZFAIL), NAMED(D3DRS_, STENCILPASS), NAMED(D3DRS_, STENCILFUNC), NAMED(D3DRS_, STENCILREF),
+    NAMED(D3DRS_, STENCILMASK), NAMED(D3DRS_, STENCILWRITEMASK), NAMED(D3DRS_, TEXTUREFACTOR), NAMED(D3DRS_, WRAP0),
+    NAMED(D3DRS_, WRAP1), NAMED(D3DRS_, WRAP2), NAMED(D3DRS_, WRAP3), NAMED(D3DRS_, WRAP4), NAMED(D3DRS_, WRAP5),
+    NAMED(D3DRS_, WRAP6), NAMED(D3DRS_, WRAP7), NAMED(D3DRS_, CLIPPING), NAMED(D3DRS_, LIGHTING),
+    NAMED(D3DRS_, AMBIENT), NAMED(D3DRS_, FOGVERTEXMODE), NAMED(D3DRS_, COLORVERTEX), NAMED(D3DRS_, LOCALVIEWER),
+    NAMED(D3DRS_, NORMALIZENORMALS), NAMED(D3DRS_, DIFFUSEMATERIALSOURCE), NAMED(D3DRS_, SPECULARMATERIALSOURCE),
+    NAMED(D3DRS_, AMBIENTMATERIALSOURCE), NAMED(D3DRS_, EMISSIVEMATERIALSOURCE), NAMED(D3DRS_, VERTEXBLEND),
+    NAMED(D3DRS_, CLIPPLANEENABLE), NAMED(D3DRS_, SOFTWAREVERTEXPROCESSING), NAMED(D3DRS_, POINTSIZE),
+    NAMED(D3DRS_, POINTSIZE_MIN), NAMED(D3DRS_, POINTSPRITEENABLE), NAMED(D3DRS_, POINTSCALEENABLE),
+    NAMED(D3DRS_, POINTSCALE_A), NAMED(D3DRS_, POINTSCALE_B), NAMED(D3DRS_, POINTSCALE_C),
+    NAMED(D3DRS_, MULTISAMPLEANTIALIAS), NAMED(D3DRS_, MULTISAMPLEMASK), NAMED(D3DRS_, PATCHEDGESTYLE),
+    NAMED(D3DRS_, PATCHSEGMENTS), NAMED(D3DRS_, DEBUGMONITORTOKEN), NAMED(D3DRS_, POINTSIZE_MAX),
+    NAMED(D3DRS_, INDEXEDVERTEXBLENDENABLE), NAMED(D3DRS_, COLORWRITEENABLE), NAMED(D3DRS_, TWEENFACTOR),
+    NAMED(D3DRS_, BLENDOP), NAMED(D3DRS_, POSITIONORDER), NAMED(D3DRS_, NORMALORDER)};
+const std::pair<D3DTEXTURESTAGESTATETYPE, const char*> kStageStates[] = {
+    NAMED(D3DTSS_, COLOROP), NAMED(D3DTSS_, COLORARG1), NAMED(D3DTSS_, COLORARG2), NAMED(D3DTSS_, ALPHAOP),
+    NAMED(D3DTSS_, ALPHAARG1), NAMED(D3DTSS_, ALPHAARG2), NAMED(D3DTSS_, BUMPENVMAT00), NAMED(D3DTSS_, BUMPENVMAT01),
+    NAMED(D3DTSS_, BUMPENVMAT10), NAMED(D3DTSS_, BUMPENVMAT11), NAMED(D3DTSS_, TEXCOORDINDEX),
+    NAMED(D3DTSS_, ADDRESSU), NAMED(D3DTSS_, ADDRESSV), NAMED(D3DTSS_, BORDERCOLOR), NAMED(D3DTSS_, MAGFILTER),
+    NAMED(D3DTSS_, MINFILTER), NAMED(D3DTSS_, MIPFILTER), NAMED(D3DTSS_, MIPMAPLODBIAS), NAMED(D3DTSS_, MAXMIPLEVEL),
+    NAMED(D3DTSS_, MAXANISOTROPY), NAMED(D3DTSS_, BUMPENVLSCALE), NAMED(D3DTSS_, BUMPENVLOFFSET),
+    NAMED(D3DTSS_, TEXTURETRANSFORMFLAGS), NAMED(D3DTSS_, ADDRESSW), NAMED(D3DTSS_, COLORARG0),
+    NAMED(D3DTSS_, ALPHAARG0), NAMED(D3DTSS_, RESULTARG)};
+const std::pair<D3DTRANSFORMSTATETYPE, const char*> kTransforms[] = {
+    {D3DTS_WORLD, "WORLD"}, NAMED(D3DTS_, VIEW), NAMED(D3DTS_, PROJECTION), NAMED(D3DTS_, TEXTURE0),
+    NAMED(D3DTS_, TEXTURE1), NAMED(D3DTS_, TEXTURE2), NAMED(D3DTS_, TEXTURE3), NAMED(D3DTS_, TEXTURE4),
+    NAMED(D3DTS_, TEXTURE5), NAMED(D3DTS_, TEXTURE6), NAMED(D3DTS_, TEXTURE7)};
+#undef NAMED
+
+// Every value a game can read back with Get*, as "name value" lines: floats as their bits, objects as whether one
+// is bound (and the render target and depth buffer as whether they are the device's own).
+std::string CGame::DefaultValues(const char* prefix) {
+  std::string out;
+  const auto put = [&out, prefix](const std::string& name, unsigned long value) { PutLine(out, prefix + name, value); };
+  DWORD value = 0;
+  for (const auto& [state, name] : kRenderStates) {
+    value = 0xBAADF00D;
+    device_->GetRenderState(state, &value);
+    put(std::string("rs.") + name, value);
+  }
+  for (DWORD stage = 0; stage < 8; ++stage) {
+    for (const auto& [type, name] : kStageStates) {
+      value = 0xBAADF00D;
+      device_->GetTextureStageState(stage, type, &value);
+      put("tss." + std::to_string(stage) + "." + name, value);
+    }
+    IDirect3DBaseTexture8* texture = nullptr;
+    device_->GetTexture(stage, &texture);
+    put("texture." + std::to_string(stage), texture != nullptr);
+    ReleaseAndClear(texture);
+  }
+  D3DCAPS8 caps{};
+  device_->GetDeviceCaps(&caps);
+  for (UINT stream = 0; stream < caps.MaxStreams; ++stream) {
+    IDirect3DVertexBuffer8* buffer = nullptr;
+    UINT stride = 0xBAADF00D;
+    device_->GetStreamSource(stream, &buffer, &stride);
+    put("stream." + std::to_string(stream), buffer != nullptr);
+    put("stream." + std::to_string(stream) + ".stride", stride);
+    ReleaseAndClear(buffer);
+  }
+  IDirect3DIndexBuffer8* indices = nullptr;
+  UINT base = 0xBAADF00D;
+  device_->GetIndices(&indices, &base);
+  put("indices", indices != nullptr);
+  put("indices.base", base);
+  ReleaseAndClear(indices);
+  value = 0xBAADF00D;
+  device_->GetVertexShader(&value);
+  put("vertex.shader", value);
+  value = 0xBAADF00D;
+  device_->GetPixelShader(&value);
+  put("pixel.shader", value);
+  D3DVIEWPORT8 viewport{};
+  device_->GetViewport(&viewport);
+  put("viewport.x", viewport.X);
+  put("viewport.y", viewport.Y);
+  put("viewport.width", viewport.Width);
+  put("viewport.height", viewport.Height);
+  put("viewport.minz", BitsOf(viewport.MinZ));
+  put("viewport.maxz", BitsOf(viewport.MaxZ));
+  for (const auto& [type, name] : kTransforms) {
+    D3DMATRIX matrix{};
+    device_->GetTransform(type, &matrix);
+    for (int i = 0; i < 16; ++i) put("transform." + std::string(name) + "." + std::to_string(i), BitsOf(matrix.m[i / 4][i % 4]));
+  }
+  D3DMATERIAL8 material{};
+  device_->GetMaterial(&material);
+  const D3DCOLORVALUE colours[] = {material.Diffuse, material.Ambient, material.Specular, material.Emissive};
+  for (int i = 0; i < 4; ++i) {
+    const std::string name = "material." + std::to_string(i);
+    put(name + ".r", BitsOf(colours[i].r));
+    put(name + ".g", BitsOf(colours[i].g));
+    put(name + ".b", BitsOf(colours[i].b));
+    put(name + ".a", BitsOf(colours[i].a));
+  }
+  put("material.power", BitsOf(material.Power));
+  for (DWORD plane = 0; plane < caps.MaxUserClipPlanes; ++plane) {
+    float values[4] = {};
+    device_->GetClipPlane(plane, values);
+    for (int i = 0; i < 4; ++i) put("clip." + std::to_string(plane) + "." + std::to_string(i), BitsOf(values[i]));
+  }
+  IDirect3DSurface8* target = nullptr;
+  IDirect3DSurface8* backBuffer = nullptr;
+  IDirect3DSurface8* depth = nullptr;
+  device_->GetRenderTarget(&target);
+  device_->GetBackBuffer(0, D3DBACKBUFFER_TYPE_MONO, &backBuffer);
+  device_->GetDepthStencilSurface(&depth);
+  put("target.is.back.buffer", target != nullptr && target == backBuffer);
+  put("depth.is.own", depth != nullptr && depth == autoDepth_);
+  ReleaseAndClear(target);
+  ReleaseAndClear(backBuffer);
+  ReleaseAndClear(depth);
+  UINT palette = 0xBAADF00D;
+  device_->GetCurrentTexturePalette(&palette);
+  put("palette", palette);
+  return out;
+}
+
+// Unbinds the texture and the triangle and releases them: the game's were the last references.
+void CGame::LetBoundObjectsGo() {
+  device_->SetTexture(0, nullptr);
+  device_->SetStreamSource(0, nullptr, 0);
+  ReleaseAndClear(boundTexture_);
+  ReleaseAndClear(triangle_);
+  releasedAt_ = frame_;
+}
+
+// The device's count once its table is the system's again; then everything released, a texture holding an object
+// as private data last, and whether the device ended (and let go of the Direct3D object).
+void CGame::EndAfterTheTableWasRestored() {
+  std::string lines;
+  PutLine(lines, "device.count", CountOf(device_));
+  IDirect3DTexture8* kept = nullptr;
+  auto* data = new CCounted;  // the resource may hold it for as long as the process runs
+  IUnknown* object = data;
+  if (SUCCEEDED(device_->CreateTexture(8, 8, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &kept))) {
+    kept->SetPrivateData(kProbeData, object, sizeof object, D3DSPD_IUNKNOWN);
+  }
+  const ULONG direct3dWithDevice = CountOf(direct3d_);
+  ReleaseDevice();
+  PutLine(lines, "release.kept", kept ? kept->Release() : 0xBAADF00D);
+  PutLine(lines, "private.kept.after.release", data->references());
+  PutLine(lines, "direct3d.with.device", direct3dWithDevice);
+  PutLine(lines, "direct3d.after.device", CountOf(direct3d_));
+  Publish(lines);
+}
+
+void CGame::Publish(const std::string& lines) {
+  std::snprintf(report_->probe, sizeof report_->probe, "%s", lines.c_str());
+  report_->probed.store(1);
+}
+
 void CGame::ResetTo(UINT width, UINT height) {
   const DWORD style = static_cast<DWORD>(GetWindowLongA(window_, GWL_STYLE));
   RECT outer{0, 0, static_cast<LONG>(width), static_cast<LONG>(height)};
@@ -878,9 +1490,14 @@ void CGame::ResetTo(UINT width, UINT height) {
     Fail("Reset", result);
     return;
   }
+  IDirect3DSurface8* depth = nullptr;
+  device_->GetDepthStencilSurface(&depth);
+  autoDepth_ = depth;
+  ReleaseAndClear(depth);
   report_->resets.fetch_add(1);
   options_.width = width;
   options_.height = height;
+  if (options_.setOnce) SetOddStates(true);
   // A reset unbinds everything: the released bindings went with it.
   releasedTexture_ = nullptr;
   releasedVertices_ = nullptr;
@@ -924,9 +1541,14 @@ void CGame::Frame() {
   }
   if (report_->resetRequests.load() > resetsAsked_) {
     ++resetsAsked_;
-    ResetTo(options_.resetWidth ? options_.resetWidth : options_.width,
-            options_.resetHeight ? options_.resetHeight : options_.height);
+    if (options_.failingReset) {
+      ResetFailingFirst();
+    } else {
+      ResetTo(options_.resetWidth ? options_.resetWidth : options_.width,
+              options_.resetHeight ? options_.resetHeight : options_.height);
+    }
   }
+  if (options_.releaseOnRequest && releasedAt_ == 0 && report_->releaseRequests.load() != 0) LetBoundObjectsGo();
   if (options_.recreateAfter != 0 && frame_ != 0 && frame_ % options_.recreateAfter == 0) {
     ReleaseDevice();
     if (!CreateDevice() || !CreateResources()) {
@@ -937,9 +1559,21 @@ void CGame::Frame() {
   ++frame_;
 
   if (options_.drawOnce) {
-    // Each back buffer gets its colour in one of the first frames, and is never drawn again.
-    if (frame_ <= options_.backBuffers) {
+    // Each buffer of the chain gets its colour in one of the first frames, and is never drawn again.
+    if (frame_ <= options_.backBuffers + 1) {
       device_->Clear(0, nullptr, D3DCLEAR_TARGET, kDrawnOnce[frame_ - 1], 1.0f, 0);
+    }
+  } else if (options_.setOnce || options_.defaults || options_.releaseOnRequest || options_.failingReset) {
+    // States set once, or never: the frame clears (the game's viewport) and draws its triangle, if it has one.
+    device_->Clear(0, nullptr, D3DCLEAR_TARGET, options_.clear, 1.0f, 0);
+    if (triangle_ && SUCCEEDED(device_->BeginScene())) {
+      if (options_.failingReset) {
+        // A reset unbinds it.
+        device_->SetStreamSource(0, triangle_, sizeof(ScreenVertex));
+        device_->SetVertexShader(kScreenVertexFormat);
+      }
+      device_->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1);
+      device_->EndScene();
     }
   } else {
     if (!options_.bindReleased) SetOddStates(false);
@@ -962,7 +1596,7 @@ void CGame::Frame() {
     device_->SetRenderTarget(offscreenSurface_, offscreenDepth_);
   }
   // Set after the render target, which resets the viewport.
-  if (options_.oddState) {
+  if (options_.oddState && !options_.setOnce) {
     if (options_.stateBlocks) {
       device_->ApplyStateBlock(frame_ % 2 ? recordedBlock_ : createdBlock_);
     } else {
@@ -982,14 +1616,32 @@ void CGame::Frame() {
   report_->frames.fetch_add(1);
   if (options_.oddState) CheckOddStates();
   if (options_.bindReleased && releasedTexture_) CheckReleasedBindings();
-  if (options_.drawOnce && frame_ >= options_.backBuffers) CheckBackBuffers();
+  if (options_.drawOnce && frame_ > options_.backBuffers) CheckBackBuffers();
   if (options_.offscreen) {
     device_->SetRenderTarget(backBuffer, backDepth);
     ReleaseAndClear(backBuffer);
     ReleaseAndClear(backDepth);
   }
   if (options_.probe && frame_ == 20) Probe();
+  if (options_.defaults && frame_ == 30) {
+    defaults_ = DefaultValues("start.");
+    ResetTo(options_.width, options_.height);
+  } else if (options_.defaults && frame_ == 60) {
+    Publish(defaults_ + DefaultValues("reset."));
+  }
+  if (releasedAt_ != 0 && frame_ == releasedAt_ + 30) {
+    std::string lines;
+    PutLine(lines, "texture.data.released", boundData_[0]->references() == 1);
+    PutLine(lines, "vertices.data.released", boundData_[1]->references() == 1);
+    Publish(lines);
+  }
+  if (options_.restoreTable && frame_ == 50) {
+    WriteSlots(g_system.device, g_system.deviceAsMade.data(), g_system.deviceAsMade.size());
+  }
+  // Time for an overlay to make its images and draw them before the values are read.
+  if (options_.defaults || options_.restoreTable) Sleep(15);
   Capture();
+  if (options_.restoreTable && frame_ == 80) EndAfterTheTableWasRestored();
 }
 
 void CGame::RenderLoop() {
@@ -1011,6 +1663,10 @@ int CGame::Run() {
       while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
         if (msg.message == WM_QUIT) quit_ = true;
         DispatchMessageA(&msg);
+      }
+      if (options_.side != Options::Side::None) {
+        for (int i = 0; i < 64 && device_; ++i) SideRound();
+        continue;
       }
       IDirect3DTexture8* texture = nullptr;
       if (device_ && SUCCEEDED(device_->CreateTexture(16, 16, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture))) {

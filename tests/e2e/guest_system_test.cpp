@@ -1,0 +1,160 @@
+// The overlay as a guest that never hangs, crashes or changes a game, whatever the game does with its device:
+// other threads calling a multithreaded device while the overlay draws, a reset the system refuses before one it
+// accepts, a game that never sets a state and reads them all, objects the game lets go of, and another component
+// putting the device's method table back. Each case holds with the system's Direct3D 8 alone; where the test
+// compares, it runs the game both ways.
+#include <gtest/gtest.h>
+
+#include <d3d8.h>
+
+#include <map>
+#include <string>
+
+#include "game.h"
+#include "harness.h"
+
+namespace e2e {
+namespace {
+
+constexpr char kGame[] = "--size 320x240 --clear 204060";
+
+// The lines of `withOverlay` that differ from `alone`, or that either lacks, one a line.
+std::string Differences(const std::map<std::string, unsigned long>& alone,
+                        const std::map<std::string, unsigned long>& withOverlay) {
+  std::string out;
+  for (const auto& [name, value] : alone) {
+    const auto found = withOverlay.find(name);
+    if (found == withOverlay.end()) {
+      out += name + ": missing with the overlay\n";
+    } else if (found->second != value) {
+      out += name + ": " + std::to_string(value) + " alone, " + std::to_string(found->second) + " with the overlay\n";
+    }
+  }
+  for (const auto& [name, value] : withOverlay) {
+    if (alone.count(name) == 0) out += name + ": only with the overlay\n";
+  }
+  return out;
+}
+
+class GuestThreads : public ::testing::TestWithParam<GameCase> {};
+
+// A multithreaded device presented by one thread while the window's thread calls it in a loop, with everything
+// shown: both threads go on second after second, no call fails, the other thread never reads a state the game did
+// not set, and the game finds its states as it set them after every present.
+TEST_P(GuestThreads, BothThreadsGoOnAndSeeOnlyTheGamesStates) {
+  Overlay overlay;
+  ShowEverything(overlay, NewRunFolder() / "picture.bmp");
+  Game game(std::string(kGame) + " " + GetParam().arguments);
+  ASSERT_TRUE(game.WaitForFrames(20)) << game.Failure();
+  const testgame::Report* report = game.report();
+  for (int second = 1; second <= 3; ++second) {
+    const std::uint32_t frames = report->frames.load();
+    const std::uint32_t rounds = report->sideRounds.load();
+    Sleep(1000);
+    ASSERT_TRUE(game.Running()) << "the game ended within second " << second;
+    ASSERT_GT(report->frames.load(), frames) << "the presenting thread stopped within second " << second;
+    ASSERT_GT(report->sideRounds.load(), rounds) << "the other thread stopped within second " << second;
+  }
+  EXPECT_EQ(report->sideFailures.load(), 0u) << "failed calls in " << report->sideRounds.load() << " rounds";
+  EXPECT_EQ(report->sideStrangeReads.load(), 0u) << "states read unlike the game's";
+  EXPECT_EQ(report->stateMismatches.load(), 0u) << report->firstMismatch;
+  EXPECT_EQ(game.Failure(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Guest, GuestThreads,
+                         ::testing::Values(GameCase{"ShadersMadeSetAndDeleted", "--side-thread shaders"},
+                                           GameCase{"StatesSavedAndRestored", "--side-thread states"},
+                                           GameCase{"ProcessVertices", "--side-thread process"}),
+                         [](const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; });
+
+// A game that draws from a vertex buffer of its own and holds a D3DPOOL_DEFAULT texture: its Reset fails, it
+// releases the texture, resets again successfully, clears, and goes on, with the overlay drawn before and after:
+// the same results as with the system alone.
+TEST(GuestReset, AFailedResetThenOneThatSucceeds) {
+  using Results = std::pair<HRESULT, HRESULT>;
+  const auto run = [](bool withOverlay) {
+    Overlay overlay;
+    ShowEverything(overlay, NewRunFolder() / "picture.bmp");
+    Game game(std::string(kGame) + " --failing-reset", "va_vazu_testgame.exe", withOverlay);
+    const auto shown = [](const Frame& f) { return f.Has(0xFF0000, RECT{10, 200, 100, 240}); };
+    if (withOverlay) {
+      EXPECT_TRUE(shown(game.WaitForFrame(shown))) << "no overlay: " << game.Failure();
+    }
+    EXPECT_TRUE(game.WaitForFrames(10)) << game.Failure();
+    game.RequestReset();
+    const testgame::Report* report = game.report();
+    WaitUntil([&] { return report->resets.load() == 1 || !game.Running() || !game.Failure().empty(); });
+    EXPECT_TRUE(game.WaitForFrames(30, 3000)) << "the game stopped after the resets; running: " << game.Running();
+    if (withOverlay) {
+      EXPECT_TRUE(shown(game.WaitForFrame(shown, 3000))) << "no overlay after the reset";
+    }
+    EXPECT_EQ(game.Failure(), "");
+    return Results{report->firstReset.load(), report->secondReset.load()};
+  };
+  const auto alone = run(false);
+  EXPECT_TRUE(FAILED(alone.first)) << "the first Reset, with a D3DPOOL_DEFAULT texture held, succeeded";
+  EXPECT_EQ(alone.second, D3D_OK);
+  EXPECT_EQ(run(true), alone);
+}
+
+// A game that never sets a state reads every state, binding, shader, viewport, transform, material, clip plane,
+// target and palette as the system's Direct3D 8 alone has them, after 30 presents and again after a reset, while
+// the overlay draws a see-through line and block with the pipeline.
+TEST(GuestDefaults, AGameThatSetsNothingReadsTheSystemsDefaults) {
+  const auto alone = Game(std::string(kGame) + " --defaults", "va_vazu_testgame.exe", false).ReadLines();
+  Overlay overlay;
+  overlay.SetLine(10, 200, "line", 0x80FF0000);
+  overlay.SetBlock(150, 100, 120, 60, "block\r\nof text", 0xC000FF00);
+  overlay.ShowLine(true);
+  overlay.ShowBlock(true);
+  Game game(std::string(kGame) + " --defaults");
+  const auto withOverlay = game.ReadLines();
+  ASSERT_GT(alone.size(), 500u);
+  EXPECT_EQ(alone.at("start.vertex.shader"), 0u);
+  EXPECT_EQ(alone.at("reset.target.is.back.buffer"), 1u);
+  EXPECT_EQ(Differences(alone, withOverlay), "") << game.Failure();
+}
+
+// A texture and a vertex buffer that the game binds and draws with while the overlay shows everything, each holding
+// an object of the game's as private data: once the game unbinds and releases them, the system destroys them and
+// lets go of the objects.
+TEST(GuestObjects, WhatTheGameReleasesEnds) {
+  const auto run = [](bool withOverlay) {
+    Overlay overlay;
+    ShowEverything(overlay, NewRunFolder() / "picture.bmp");
+    Game game(std::string(kGame) + " --release-on-request", "va_vazu_testgame.exe", withOverlay);
+    const auto shown = [](const Frame& f) { return f.Has(0xFF0000, RECT{10, 200, 100, 240}); };
+    if (withOverlay) {
+      EXPECT_TRUE(shown(game.WaitForFrame(shown))) << "no overlay: " << game.Failure();
+    }
+    EXPECT_TRUE(game.WaitForFrames(30)) << game.Failure();
+    overlay.ShowLine(false);
+    overlay.ShowBlock(false);
+    overlay.ShowPicture(false, 0, 0);
+    overlay.ShowFps(false);
+    EXPECT_TRUE(game.WaitForFrames(10)) << game.Failure();
+    game.RequestRelease();
+    return game.ReadLines();
+  };
+  const auto alone = run(false);
+  EXPECT_EQ(alone, (std::map<std::string, unsigned long>{{"texture.data.released", 1}, {"vertices.data.released", 1}}));
+  EXPECT_EQ(Differences(alone, run(true)), "");
+}
+
+// Another component puts the device's method table back as the system made it while the overlay draws: the
+// device's count, and whether it ends once the game has released it and its resources, are the system's.
+TEST(GuestTables, ADeviceWhoseTableIsPutBackCountsAndEndsAsTheSystems) {
+  const auto alone = Game(std::string(kGame) + " --restore-table", "va_vazu_testgame.exe", false).ReadLines();
+  Overlay overlay;
+  ShowEverything(overlay, NewRunFolder() / "picture.bmp");
+  Game game(std::string(kGame) + " --restore-table");
+  const auto withOverlay = game.ReadLines();
+  ASSERT_FALSE(alone.empty());
+  EXPECT_EQ(alone.at("release.kept"), 0u);
+  EXPECT_EQ(alone.at("private.kept.after.release"), 1u);
+  EXPECT_EQ(alone.at("direct3d.after.device") + 1, alone.at("direct3d.with.device"));
+  EXPECT_EQ(Differences(alone, withOverlay), "") << game.Failure();
+}
+
+}  // namespace
+}  // namespace e2e
