@@ -712,6 +712,9 @@ COverlayRenderer::GameBindings COverlayRenderer::SaveBindings() {
 
 void COverlayRenderer::RestoreBindings(GameBindings& bindings) {
   device_->SetTexture(0, bindings.texture);
+  // Some implementations (Wine's) keep a stream's stride when it is given no buffer: the game's stride goes in with
+  // a buffer first, so that an empty stream 0 reads back the stride the game left, not the overlay's.
+  if (!bindings.stream) device_->SetStreamSource(0, vertices_, bindings.stride);
   device_->SetStreamSource(0, bindings.stream, bindings.stride);
   // Set one by one rather than through the state block: a block captured where the game never set a shader may
   // leave the overlay's vertex format behind where the game would read 0.
