@@ -97,23 +97,31 @@ TEST(GuestReset, AFailedResetThenOneThatSucceeds) {
   EXPECT_EQ(run(true), alone);
 }
 
+class GuestDefaults : public ::testing::TestWithParam<GameCase> {};
+
 // A game that never sets a state reads every state, binding, shader, viewport, transform, material, clip plane,
 // target and palette as the system's Direct3D 8 alone has them, after 30 presents and again after a reset, while
-// the overlay draws a see-through line and block with the pipeline.
-TEST(GuestDefaults, AGameThatSetsNothingReadsTheSystemsDefaults) {
-  const auto alone = Game(std::string(kGame) + " --defaults", "va_vazu_testgame.exe", false).ReadLines();
+// the overlay draws a see-through line and block with the pipeline: on a plain device, and on a pure one, whose
+// states the overlay cannot read and follows instead.
+TEST_P(GuestDefaults, AGameThatSetsNothingReadsTheSystemsDefaults) {
+  const std::string arguments = std::string(kGame) + " --defaults " + GetParam().arguments;
+  const auto alone = Game(arguments, "va_vazu_testgame.exe", false).ReadLines();
   Overlay overlay;
   overlay.SetLine(10, 200, "line", 0x80FF0000);
   overlay.SetBlock(150, 100, 120, 60, "block\r\nof text", 0xC000FF00);
   overlay.ShowLine(true);
   overlay.ShowBlock(true);
-  Game game(std::string(kGame) + " --defaults");
+  Game game(arguments);
   const auto withOverlay = game.ReadLines();
   ASSERT_GT(alone.size(), 500u);
   EXPECT_EQ(alone.at("start.vertex.shader"), 0u);
   EXPECT_EQ(alone.at("reset.target.is.back.buffer"), 1u);
   EXPECT_EQ(Differences(alone, withOverlay), "") << game.Failure();
 }
+
+INSTANTIATE_TEST_SUITE_P(Guest, GuestDefaults,
+                         ::testing::Values(GameCase{"Plain", ""}, GameCase{"Pure", "--pure"}),
+                         [](const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; });
 
 // A texture and a vertex buffer that the game binds and draws with while the overlay shows everything, each holding
 // an object of the game's as private data: once the game unbinds and releases them, the system destroys them and
