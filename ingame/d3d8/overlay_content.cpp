@@ -15,22 +15,52 @@ bool SameText(const char* a, std::uint16_t lengthA, const char* b, std::uint16_t
   return lengthA == lengthB && std::memcmp(a, b, lengthA) == 0;
 }
 
-// Keeps the worker from taking a processor from the game for long: after each slice of work it sleeps, so that
-// a game that keeps every processor busy loses a little in many frames rather than much in one. The system's
-// thread priorities do not reach the scheduler everywhere (not under Wine), so the worker paces itself.
+// Keeps the worker to a small share of a processor, so that a game that keeps every processor busy loses a little
+// in many frames rather than much in one: the worker earns working time at a thirty-second of the clock, up to a
+// burst of 0.4 ms, and spends it working; with none left, it sleeps until it has earned a slice again. A short text
+// (a score, a status line) is made at once from what was earned while idle; a long block or a large picture
+// spreads over several frames of the game's. The system's thread priorities do not reach the scheduler everywhere
+// (not under Wine), so the worker paces itself. One worker thread makes every image: the account is its own and
+// goes on from one image to the next.
 class Pace {
  public:
+  Pace() { Earn(); }
+  ~Pace() { Spend(); }
+  Pace(const Pace&) = delete;
+  Pace& operator=(const Pace&) = delete;
+
+  // Called often while working: spends the time worked since, and rests when what was earned is gone.
   void Step() {
-    if (NowMicroseconds() - sliceStart_ < kSliceMicroseconds) return;
-    Sleep(kRestMilliseconds);
-    sliceStart_ = NowMicroseconds();
+    Spend();
+    if (t_credit > 0) return;
+    const std::int64_t rest = (kSliceMicroseconds - t_credit) * kClockPerWork;
+    Sleep(static_cast<DWORD>(rest / 1000 + 1));
+    Earn();
   }
 
  private:
-  static constexpr std::uint64_t kSliceMicroseconds = 500;
-  static constexpr DWORD kRestMilliseconds = 1;
-  std::uint64_t sliceStart_ = NowMicroseconds();
+  static constexpr std::int64_t kClockPerWork = 32;
+  static constexpr std::int64_t kBurstMicroseconds = 400;
+  static constexpr std::int64_t kSliceMicroseconds = 200;
+
+  // Time away from work (asleep, or between images) earns its share; time working is spent.
+  static void Earn() {
+    const std::uint64_t now = NowMicroseconds();
+    t_credit = std::min(kBurstMicroseconds, t_credit + static_cast<std::int64_t>(now - t_since) / kClockPerWork);
+    t_since = now;
+  }
+  static void Spend() {
+    const std::uint64_t now = NowMicroseconds();
+    t_credit -= static_cast<std::int64_t>(now - t_since);
+    t_since = now;
+  }
+
+  static thread_local std::int64_t t_credit;
+  static thread_local std::uint64_t t_since;
 };
+
+thread_local std::int64_t Pace::t_credit = Pace::kBurstMicroseconds;
+thread_local std::uint64_t Pace::t_since = 0;
 
 // Sizes an image's pixels a band at a time, resting between: clearing megabytes at once is a long slice.
 void SizePixels(Image& image, Pace& pace) {

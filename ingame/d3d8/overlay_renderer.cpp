@@ -17,13 +17,13 @@ constexpr ULONGLONG kReopenIntervalMs = 1000;
 
 // How long a frame's uploads may take before the rest waits for the next frame; a band of each image is always
 // filled.
-constexpr std::uint64_t kUploadBudgetMicroseconds = 400;
+constexpr std::uint64_t kUploadBudgetMicroseconds = 200;
 // The side of the tiles where the device takes it.
 constexpr UINT kTileSide = 256;
 // How many textures of tiles no longer shown are kept for the next images.
 constexpr std::size_t kSpareTiles = 32;
 // How many rows of a tile go into a staging texture at a time: a band's work is a few tens of microseconds.
-constexpr int kBandRows = 64;
+constexpr int kBandRows = 128;
 
 // The shared state, opened once for the whole process by the first device that presents.
 SharedState* ProcessState() {

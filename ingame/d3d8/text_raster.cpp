@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 namespace ingame {
 namespace {
@@ -47,6 +49,23 @@ class FontDc {
   HGDIOBJ oldFont_ = nullptr;
 };
 
+// The look's font in a memory device context, kept for the thread's next text: making a font costs more than
+// drawing a short line with it, and texts come in one look after another.
+// Null when it cannot be had.
+const FontDc* FontFor(const TextLook& look) {
+  thread_local std::unique_ptr<FontDc> kept;
+  thread_local int keptHeight = 0;
+  thread_local std::uint8_t keptFlags = 0;
+  const std::uint8_t flags = look.flags & (kBold | kMonospace);
+  if (!kept || !kept->ok() || keptHeight != TextHeight(look) || keptFlags != flags) {
+    kept.reset();
+    kept.reset(new (std::nothrow) FontDc(look));
+    keptHeight = TextHeight(look);
+    keptFlags = flags;
+  }
+  return kept && kept->ok() ? kept.get() : nullptr;
+}
+
 }  // namespace
 
 CTextRaster::~CTextRaster() { Free(); }
@@ -60,17 +79,18 @@ void CTextRaster::Free() {
 }
 
 TextMetrics CTextRaster::Measure(std::string_view line, const TextLook& look) {
-  const FontDc font(look);
-  if (!font.ok()) return {};
-  return TextMetrics{font.Width(line), font.LineHeight()};
+  const FontDc* font = FontFor(look);
+  if (!font) return {};
+  return TextMetrics{font->Width(line), font->LineHeight()};
 }
 
 bool CTextRaster::Draw(const std::vector<std::string_view>& lines, const TextLook& look, std::int64_t originX,
                        std::int64_t originY, const Rect& visible, const std::function<void()>& pause) {
   Free();
   if (visible.Empty()) return false;
-  FontDc font(look);
-  if (!font.ok()) return false;
+  const FontDc* const kept = FontFor(look);
+  if (!kept) return false;
+  const FontDc& font = *kept;
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof info.bmiHeader;
   info.bmiHeader.biWidth = static_cast<LONG>(visible.Width());
