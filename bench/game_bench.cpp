@@ -512,8 +512,8 @@ void FrameTimes(const Options& options, const Pictures& pictures) {
               "pairs, the range that of single pairs. The overlay's own work before each present comes from its "
               "counters, over all its runs: wall time on the game's render thread, so it includes whatever waits "
               "there (another thread on the processor, the device's queue of commands when it is full). Less its locks: the "
-              "same without the time spent locking and unlocking the images it fills in system memory, where a "
-              "device that queues its commands makes a lock wait until it has drawn the frames queued before.\n\n",
+              "same without the time spent locking and unlocking the staging textures it fills, which with "
+              "D3DLOCK_DISCARD never wait for the device but the first of a device's, taken at its first present.\n\n",
               caseOptions.pairs, caseOptions.runMs / 1000.0);
   std::printf("| Overlay | p99 with | p99 alone | Ratio | Range | Longest with | Longest alone | Ratio | Range | "
               "Overlay's work per present, p99 and p99.9 (steps of 0.1 ms) | Its longest | Presents over 2 ms | "

@@ -22,6 +22,8 @@ constexpr std::uint64_t kUploadBudgetMicroseconds = 200;
 constexpr UINT kTileSide = 256;
 // How many textures of tiles no longer shown are kept for the next images.
 constexpr std::size_t kSpareTiles = 32;
+// How many quads the overlay's vertex buffer holds: written one frame's pieces after another.
+constexpr UINT kVertexBufferQuads = 1024;
 // How many rows of a tile go into a staging texture at a time: a band's work is a few tens of microseconds.
 constexpr int kBandRows = 128;
 
@@ -384,7 +386,8 @@ namespace {
 void FillPart(const Image& image, const Rect& part, D3DFORMAT format, const D3DLOCKED_RECT& locked) {
   const auto width = static_cast<std::size_t>(part.Width());
   for (std::int64_t y = part.top; y < part.bottom; ++y) {
-    const std::uint32_t* from = image.pixels.data() + static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) +
+    const std::uint32_t* from = image.pixels.data() +
+                                static_cast<std::size_t>(y) * static_cast<std::size_t>(image.width) +
                                 static_cast<std::size_t>(part.left);
     auto* to = static_cast<unsigned char*>(locked.pBits) + static_cast<std::ptrdiff_t>(y - part.top) * locked.Pitch;
     if (format == D3DFMT_A4R4G4B4 || format == D3DFMT_A1R5G5B5) {
@@ -764,11 +767,14 @@ bool COverlayRenderer::FillVertices() {
     std::memcpy(at, quad, sizeof quad);
   }
   if (same) return true;
-  if (vertices_ && vertexCapacity_ < pieces_.size()) ledger_.Release(vertices_);
+  // Written behind what was written before, with D3DLOCK_NOOVERWRITE, which never waits for the device; a full
+  // buffer is let go (the device keeps it for as long as it draws from it) and a new one made. D3DLOCK_DISCARD is
+  // never used: it also never waits, but Wine backs such locks with a 64 MiB heap of its own.
+  const UINT quads = static_cast<UINT>(pieces_.size());
+  if (vertices_ && vertexNext_ + quads > vertexCapacity_) ledger_.Release(vertices_);
   if (!vertices_) {
-    // Room for more pieces than an overlay usually has, so that the buffer is made once; a dynamic buffer, whose
-    // lock with D3DLOCK_DISCARD never waits for the device to catch up with what it has queued.
-    const UINT capacity = std::max<UINT>(64, static_cast<UINT>(pieces_.size()));
+    // Room for many more pieces than an overlay usually has, so that a buffer lasts for many changes.
+    const UINT capacity = std::max<UINT>(kVertexBufferQuads, quads);
     if (FAILED(device_->CreateVertexBuffer(capacity * 4 * sizeof(QuadVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
                                            kOverlayVertexFormat, D3DPOOL_DEFAULT, &vertices_))) {
       vertices_ = nullptr;
@@ -776,12 +782,18 @@ bool COverlayRenderer::FillVertices() {
     }
     ledger_.Adopt(vertices_);
     vertexCapacity_ = capacity;
+    vertexNext_ = 0;
   }
   BYTE* data = nullptr;
   verticesWritten_ = false;
-  if (FAILED(vertices_->Lock(0, 0, &data, D3DLOCK_DISCARD)) || !data) return false;
-  std::memcpy(data, quads_.data(), quads_.size() * sizeof(QuadVertex));
+  const UINT bytes = quads * 4 * sizeof(QuadVertex);
+  if (FAILED(vertices_->Lock(vertexNext_ * 4 * sizeof(QuadVertex), bytes, &data, D3DLOCK_NOOVERWRITE)) || !data) {
+    return false;
+  }
+  std::memcpy(data, quads_.data(), bytes);
   vertices_->Unlock();
+  firstVertex_ = vertexNext_ * 4;
+  vertexNext_ += quads;
   verticesWritten_ = true;
   return true;
 }
@@ -807,7 +819,7 @@ void COverlayRenderer::DrawQuad(std::size_t index) {
   const Piece& piece = pieces_[index];
   device_->SetTexture(0, piece.texture);
   if (piece.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-  device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, static_cast<UINT>(index * 4), 2);
+  device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, firstVertex_ + static_cast<UINT>(index * 4), 2);
   if (piece.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
 }
 

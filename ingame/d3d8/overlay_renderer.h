@@ -99,6 +99,15 @@ class COverlayRenderer {
     bool havePosted = false;
   };
 
+  // A texture a band of an image is written into before the device copies it into its tile: a dynamic texture of a
+  // tile's size, whose lock with D3DLOCK_DISCARD never waits for the device.
+  struct Staging {
+    D3DFORMAT format = D3DFMT_UNKNOWN;
+    // Null where the device has no dynamic textures: `surface` is then in system memory.
+    IDirect3DTexture8* texture = nullptr;
+    IDirect3DSurface8* surface = nullptr;
+  };
+
   // A corner of a quad the pipeline draws: on the screen, pre-transformed, with its texel.
   struct QuadVertex {
     float x, y, z, rhw;
@@ -140,6 +149,9 @@ class COverlayRenderer {
   bool FillBand(const Image& image, const UploadStep& step, D3DFORMAT format, Tile& tile);
   // Gives a tile a texture: one of a tile no longer shown, or a new one.
   bool MakeTile(D3DFORMAT format, Tile& tile);
+  // The staging texture of `slot` in `format`, made or made again as needed; null when it cannot be.
+  Staging* StagingFor(D3DFORMAT format, int slot);
+  void ReleaseStaging(Staging& staging);
   // Gives up the image being uploaded; and that, and the element's image, where it cannot be uploaded.
   void ReleaseUpload(ElementSprites& element);
   void Drop(ElementSprites& element);
@@ -216,25 +228,18 @@ class COverlayRenderer {
   RECT covered_[kElementCount] = {};
   int coveredCount_ = 0;
   std::vector<FigureCell> figure_;
-  // Staging textures in the tiles' two formats (with alpha; opaque), filled in turn: dynamic textures, which a lock
-  // with D3DLOCK_DISCARD never makes wait, each a tile's size, made on first use.
-  struct Staging {
-    D3DFORMAT format = D3DFMT_UNKNOWN;
-    IDirect3DTexture8* texture = nullptr;  // null where the device has no dynamic textures: `surface` is in system memory
-    IDirect3DSurface8* surface = nullptr;
-  };
+  // Staging textures in the tiles' two formats (with alpha; opaque), filled in turn, made on first use.
   static constexpr int kStagingSlots = 4;
   Staging staging_[2][kStagingSlots];
   int nextStagingSlot_ = 0;
   // The staging textures have been locked once since the device was made or last reset (Warm).
   bool warmed_ = false;
-  // The staging texture of `slot` in `format`, made or made again as needed; null when it cannot be.
-  Staging* StagingFor(D3DFORMAT format, int slot);
-  void ReleaseStaging(Staging& staging);
   // The overlay's own vertices, one quad of four for each piece, in a dynamic buffer of the device's memory (made
-  // again after a reset), written only when the pieces change.
+  // again after a reset), written only when the pieces change, each time behind the last.
   IDirect3DVertexBuffer8* vertices_ = nullptr;
   UINT vertexCapacity_ = 0;  // in quads
+  UINT vertexNext_ = 0;      // the first quad not written yet
+  UINT firstVertex_ = 0;     // where quads_ was written
   std::vector<QuadVertex> quads_;
   bool verticesWritten_ = false;  // the buffer holds quads_
 

@@ -91,8 +91,9 @@ HWND MakeProbeWindow() {
     return RegisterClassW(&description);
   }();
   if (!windowClass) return nullptr;
-  return CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(windowClass)),
-                         L"", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  const auto className = reinterpret_cast<LPCWSTR>(static_cast<ULONG_PTR>(windowClass));
+  return CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, className, L"", WS_POPUP, 0, 0, 8, 8, nullptr, nullptr,
+                         GetModuleHandleW(nullptr), nullptr);
 }
 
 // The bits of a pixel of `format` that hold its colour, and the bytes it takes; 0 for a format the probe does not use.
@@ -175,7 +176,8 @@ FlipRotation ProbeFlipRotation(IDirect3DDevice8* device, CReferenceLedger& ledge
       if (ready && SUCCEEDED(chain->Present(nullptr, nullptr, nullptr, nullptr)) &&
           SUCCEEDED(chain->GetBackBuffer(1, D3DBACKBUFFER_TYPE_MONO, &last)) && last &&
           SUCCEEDED(device->CopyRects(last, &all, 1, image, &corner)) && ReadFirstPixel(image, bytes, pixel)) {
-        rotation = (pixel & bits) == (kPresented & bits) ? FlipRotation::kPresentedStaysLast : FlipRotation::kDocumented;
+        rotation = (pixel & bits) == (kPresented & bits) ? FlipRotation::kPresentedStaysLast
+                                                         : FlipRotation::kDocumented;
       }
       if (last) last->Release();
       ledger.Release(image);

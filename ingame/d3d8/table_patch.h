@@ -135,9 +135,8 @@ int CPatchedTables<SlotCount>::Repatch(const Method (&hooks)[SlotCount]) {
     // A table that is not the system's own may have gone with its library or its memory.
     if (!table.complete || !Readable(table.slots, sizeof(Method) * SlotCount)) continue;
     for (int slot = 0; slot < SlotCount; ++slot) {
-      if (!hooks[slot] || ReadSlot(table.slots, slot) != table.originals[slot] || table.originals[slot] == hooks[slot]) {
-        continue;
-      }
+      const bool restored = ReadSlot(table.slots, slot) == table.originals[slot];
+      if (!hooks[slot] || !restored || table.originals[slot] == hooks[slot]) continue;
       if (WriteTableSlot(&table.slots[slot], hooks[slot])) ++patched;
     }
   }
