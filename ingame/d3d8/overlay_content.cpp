@@ -409,7 +409,35 @@ std::shared_ptr<const Image> CContentSlots::Take(Element element) {
   return made;
 }
 
+void CContentSlots::Retire(std::vector<std::shared_ptr<const Image>>& images) {
+  if (!TryAcquireSRWLockExclusive(&lock_)) return;
+  // Swapped, not copied: the renderer gets the worker's emptied list back, and neither side allocates.
+  if (retired_.empty()) {
+    retired_.swap(images);
+  } else {
+    try {
+      for (auto& image : images) retired_.push_back(std::move(image));
+      images.clear();
+    } catch (...) {
+      // Out of memory: they wait for the next call.
+    }
+  }
+  ReleaseSRWLockExclusive(&lock_);
+  CContentWorker::Instance().Wake();
+}
+
 void CContentSlots::MakePending() {
+  {
+    std::vector<std::shared_ptr<const Image>> freed;
+    AcquireSRWLockExclusive(&lock_);
+    freed.swap(retired_);
+    ReleaseSRWLockExclusive(&lock_);
+    freed.clear();
+    // The list's room goes back for the next swap.
+    AcquireSRWLockExclusive(&lock_);
+    if (retired_.empty()) retired_.swap(freed);
+    ReleaseSRWLockExclusive(&lock_);
+  }
   for (Slot& slot : slots_) {
     AcquireSRWLockExclusive(&lock_);
     const bool pending = slot.pending;

@@ -82,7 +82,10 @@ class CContentSlots {
   // The image the worker made last for `element`, when it made one since the last taken; null when there is none,
   // or when the worker holds the slot at this moment.
   std::shared_ptr<const Image> Take(Element element);
-  // On the worker's thread: makes the image of each job posted since it last looked.
+  // Hands images the renderer no longer needs to the worker, which frees them (`images` is left empty), unless the
+  // worker holds the slots at this moment: then they wait in `images` for the next call.
+  void Retire(std::vector<std::shared_ptr<const Image>>& images);
+  // On the worker's thread: makes the image of each job posted since it last looked, and frees those retired.
   void MakePending();
 
  private:
@@ -93,6 +96,7 @@ class CContentSlots {
   };
   SRWLOCK lock_ = SRWLOCK_INIT;
   Slot slots_[kElementCount];
+  std::vector<std::shared_ptr<const Image>> retired_;
 };
 
 // Starts the process's worker, once, so that no present pays for starting it; false when it cannot be started.

@@ -371,6 +371,7 @@ void COverlayRenderer::Update() {
     if (std::shared_ptr<const Image> made = content_->Take(static_cast<Element>(e))) {
       // A newer image than the one being uploaded replaces it.
       ReleaseUpload(element);
+      Retire(element.image);
       element.image = std::move(made);
     }
   }
@@ -378,6 +379,8 @@ void COverlayRenderer::Update() {
   for (ElementSprites& element : elements_) {
     if (element.image) Upload(element, deadline);
   }
+  // The images let go of are freed on the worker's thread: giving back megabytes takes the system a while.
+  if (!retired_.empty()) content_->Retire(retired_);
 }
 
 namespace {
@@ -435,7 +438,7 @@ void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
   element.shown.present = true;
   next = Sprite{};
   element.uploading = false;
-  element.image = nullptr;
+  Retire(element.image);
 }
 
 void COverlayRenderer::Drop(ElementSprites& element) {
@@ -443,7 +446,7 @@ void COverlayRenderer::Drop(ElementSprites& element) {
   ReleaseUpload(element);
   ReleaseSprite(element.shown);
   element.shown.present = true;
-  element.image = nullptr;
+  Retire(element.image);
 }
 
 bool COverlayRenderer::FillBand(const Image& image, const UploadStep& step, D3DFORMAT format, Tile& tile) {
@@ -542,7 +545,18 @@ void COverlayRenderer::ReleaseSprite(Sprite& sprite) {
       ledger_.Release(tile.texture);
     }
   }
+  Retire(sprite.source);
   sprite = Sprite{};
+}
+
+void COverlayRenderer::Retire(std::shared_ptr<const Image>& image) {
+  if (!image) return;
+  try {
+    retired_.push_back(std::move(image));
+  } catch (...) {
+    // Out of memory: freed here after all.
+  }
+  image = nullptr;
 }
 
 void COverlayRenderer::ReleaseUpload(ElementSprites& element) {

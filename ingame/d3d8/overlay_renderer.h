@@ -156,6 +156,8 @@ class COverlayRenderer {
   void ReleaseUpload(ElementSprites& element);
   void Drop(ElementSprites& element);
   void ReleaseSprite(Sprite& sprite);
+  // Lets go of an image, for the worker to free.
+  void Retire(std::shared_ptr<const Image>& image);
   void ReleaseAll();
   // The pieces of `sprite` showing `part` of its image (all of it when null) at `at` of the overlay's screen, moved
   // onto `screen` of the back buffer and cut to it.
@@ -220,6 +222,8 @@ class COverlayRenderer {
   SwitchRecord switches_;
 
   std::shared_ptr<CContentSlots> content_;
+  // Images let go of in this present, handed to the worker to free.
+  std::vector<std::shared_ptr<const Image>> retired_;
   ElementSprites elements_[kElementCount];
   // Textures of tiles no longer shown, for the next images' tiles, with their formats.
   std::vector<std::pair<D3DFORMAT, IDirect3DTexture8*>> spareTiles_;
