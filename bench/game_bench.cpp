@@ -17,7 +17,7 @@
 // Every frame-rate and memory figure is the median of pairs of runs, the game with the overlay's d3d8.dll and
 // without, taken alternately (A B, B A, ...) in one sitting, so that what else loads the machine falls on both.
 //
-// Usage: va_vazu_game_bench [--pairs N] [--run-ms MS] [--quick] [--profile] [--frame-times] [--memory]
+// Usage: va_vazu_game_bench [--pairs N] [--run-ms MS] [--quick] [--profile] [--frame-times] [--memory] [--latency]
 //   --pairs       pairs of runs per frame-rate, frame-time and memory figure, default 4
 //   --run-ms      how long each run counts frames, after its second of warming up, default 2500 (frame times:
 //                 four times that)
@@ -25,6 +25,7 @@
 //   --profile     where a frame's time goes, and nothing else
 //   --frame-times the frame times, and nothing else
 //   --memory      the memory figures, and nothing else
+//   --latency     the latency figures, and nothing else
 // va_vazu_preview.exe and overlay\ (the overlay's hvcomms.dll and d3d8.dll) are expected beside this program.
 #include <windows.h>
 #include <wincodec.h>
@@ -61,6 +62,7 @@ struct Options {
   bool profileOnly = false;
   bool frameTimesOnly = false;
   bool memoryOnly = false;
+  bool latencyOnly = false;
 };
 
 double Now() {
@@ -883,9 +885,11 @@ int main(int argc, char** argv) {
       options.frameTimesOnly = true;
     } else if (a == "--memory") {
       options.memoryOnly = true;
+    } else if (a == "--latency") {
+      options.latencyOnly = true;
     } else {
       std::fprintf(stderr, "usage: va_vazu_game_bench [--pairs N] [--run-ms MS] [--quick] [--profile] "
-                           "[--frame-times] [--memory]\n");
+                           "[--frame-times] [--memory] [--latency]\n");
       return 2;
     }
   }
@@ -898,8 +902,9 @@ int main(int argc, char** argv) {
   testsupport::WriteBmp(files.small, 64, 32, [](int x, int y) { return (x * 4u) << 16 | (y * 8u) << 8 | 0x80u; });
   testsupport::WritePicture(files.large, GUID_ContainerFormatJpeg, 1024, 1024,
                             [](int x, int y) { return static_cast<std::uint32_t>((x & 0xFF) << 16 | (y & 0xFF) << 8 | ((x ^ y) & 0xFF)); });
-  if (options.frameTimesOnly || options.memoryOnly) {
+  if (options.frameTimesOnly || options.memoryOnly || options.latencyOnly) {
     if (options.frameTimesOnly) FrameTimes(options, files);
+    if (options.latencyOnly) Latency(files);
     if (options.memoryOnly) Memory(options, files);
     fs::remove_all(pictures, error);
     return 0;

@@ -397,7 +397,6 @@ bool CContentSlots::Post(const Job& job) {
   slot.pending = toMake;
   if (made) slot.made = std::move(made);
   ReleaseSRWLockExclusive(&lock_);
-  if (toMake) CContentWorker::Instance().Wake();
   return true;
 }
 
@@ -423,7 +422,6 @@ void CContentSlots::Retire(std::vector<std::shared_ptr<const Image>>& images) {
     }
   }
   ReleaseSRWLockExclusive(&lock_);
-  CContentWorker::Instance().Wake();
 }
 
 void CContentSlots::MakePending() {
@@ -469,6 +467,8 @@ void CContentSlots::MakePending() {
 }
 
 bool StartContentWorker(void (*housekeeping)()) { return CContentWorker::Instance().Start(housekeeping); }
+
+void WakeContentWorker() { CContentWorker::Instance().Wake(); }
 
 void AddContentSlots(const std::shared_ptr<CContentSlots>& slots) { CContentWorker::Instance().Add(slots); }
 

@@ -76,8 +76,8 @@ class CContentSlots {
   CContentSlots(const CContentSlots&) = delete;
   CContentSlots& operator=(const CContentSlots&) = delete;
 
-  // Posts `job`, replacing one of its element not yet started, and wakes the worker; false, without waiting, when
-  // the worker holds the slot at this moment.
+  // Posts `job`, replacing one of its element not yet started; false, without waiting, when the worker holds the
+  // slot at this moment. The worker looks once woken (WakeContentWorker).
   bool Post(const Job& job);
   // The image the worker made last for `element`, when it made one since the last taken; null when there is none,
   // or when the worker holds the slot at this moment.
@@ -102,6 +102,9 @@ class CContentSlots {
 // Starts the process's worker, once, so that no present pays for starting it; false when it cannot be started.
 // `housekeeping` runs on it a few times a second, whatever it is doing.
 bool StartContentWorker(void (*housekeeping)());
+// Wakes the worker to look at what was posted or retired. A present wakes it only once the device has presented:
+// on a processor it shares with the game, the worker woken runs at once, and would hold the frame back.
+void WakeContentWorker();
 // Hands a device's slots to the worker, and takes them back (a job under way is finished first, and dropped).
 void AddContentSlots(const std::shared_ptr<CContentSlots>& slots);
 void RemoveContentSlots(const CContentSlots* slots);

@@ -214,6 +214,10 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
 }
 
 void COverlayRenderer::OnPresented(std::uint64_t presentMicroseconds) {
+  if (wakeWorker_) {
+    wakeWorker_ = false;
+    WakeContentWorker();
+  }
   if (!stats_) return;
   stats_->presentMicroseconds.fetch_add(presentMicroseconds, std::memory_order_relaxed);
   const std::uint64_t presents = stats_->presents.fetch_add(1) + 1;
@@ -335,6 +339,10 @@ void COverlayRenderer::Prepare(const PresentChain& own) {
   ReadSharedState(*state);
   SetCanvas(Rect{0, 0, own.width, own.height});
   PostJobs();
+  if (wakeWorker_) {
+    wakeWorker_ = wakeNow_ = false;
+    WakeContentWorker();
+  }
 }
 
 void COverlayRenderer::PostJobs() {
@@ -359,12 +367,20 @@ void COverlayRenderer::PostJobs() {
     if ((!element.havePosted || element.posted != wanted) && content_->Post(wanted)) {
       element.posted = wanted;
       element.havePosted = true;
+      wakeWorker_ = true;
+      // A line is a short job: the worker is woken at once, and on a processor shared with the game it has made the
+      // line before this present looks for it. Blocks and pictures wait for the present to be done.
+      wakeNow_ = wakeNow_ || e == kLineElement;
     }
   }
 }
 
 void COverlayRenderer::Update() {
   PostJobs();
+  if (wakeNow_) {
+    wakeNow_ = false;
+    WakeContentWorker();
+  }
   for (int e = 0; e < kElementCount; ++e) {
     ElementSprites& element = elements_[e];
     if (!element.havePosted) continue;
@@ -380,7 +396,10 @@ void COverlayRenderer::Update() {
     if (element.image) Upload(element, deadline);
   }
   // The images let go of are freed on the worker's thread: giving back megabytes takes the system a while.
-  if (!retired_.empty()) content_->Retire(retired_);
+  if (!retired_.empty()) {
+    content_->Retire(retired_);
+    wakeWorker_ = true;
+  }
 }
 
 namespace {

@@ -224,6 +224,9 @@ class COverlayRenderer {
   std::shared_ptr<CContentSlots> content_;
   // Images let go of in this present, handed to the worker to free.
   std::vector<std::shared_ptr<const Image>> retired_;
+  // The worker has something to look at: it is woken once the device has presented, or at once for a line.
+  bool wakeWorker_ = false;
+  bool wakeNow_ = false;
   ElementSprites elements_[kElementCount];
   // Textures of tiles no longer shown, for the next images' tiles, with their formats.
   std::vector<std::pair<D3DFORMAT, IDirect3DTexture8*>> spareTiles_;
