@@ -126,6 +126,7 @@ void CDeviceOverlay::Attach(IDirect3DDevice8* device, const D3DPRESENT_PARAMETER
   // A device of this address before has ended without the overlay seeing its last release (someone had put the
   // system's Release back into the table): its overlay forgets what it had, without a call to it.
   if (stale) stale->Detach(false);
+  overlay->counted_ = true;
   if (overlay->pure_ || overlay->multithreaded_) g_followedDevices.fetch_add(1);
   if (overlay->multithreaded_) g_lockedDevices.fetch_add(1);
 }
@@ -212,8 +213,8 @@ FlipRotation CDeviceOverlay::Rotation() {
 
 void CDeviceOverlay::Detach(bool deviceAlive) {
   Unregister(nullptr, this);
-  if (pure_ || multithreaded_) g_followedDevices.fetch_sub(1);
-  if (multithreaded_) g_lockedDevices.fetch_sub(1);
+  if (counted_ && (pure_ || multithreaded_)) g_followedDevices.fetch_sub(1);
+  if (counted_ && multithreaded_) g_lockedDevices.fetch_sub(1);
   {
     const OverlayThread overlayThread(*this);
     if (deviceAlive && renderer_) {

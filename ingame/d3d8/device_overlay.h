@@ -138,6 +138,7 @@ class CDeviceOverlay {
   IDirect3DDevice8* const device_;
   const bool pure_;
   const bool multithreaded_;
+  bool counted_ = false;  // among the pure and multithreaded devices counted
   CRITICAL_SECTION lock_;
   std::atomic<DWORD> overlayThread_{0};
   CReferenceLedger ledger_;

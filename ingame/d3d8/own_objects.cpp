@@ -18,7 +18,10 @@ bool CReferenceLedger::Measure() {
     for (ULONG& held : measured) {
       const ULONG before = DeviceCount();
       IDirect3DSurface8* surface = nullptr;
-      made = made && SUCCEEDED(device_->CreateImageSurface(1, 1, D3DFMT_A8R8G8B8, &surface)) && surface;
+      for (const D3DFORMAT format : {D3DFMT_A8R8G8B8, D3DFMT_X8R8G8B8, D3DFMT_R5G6B5}) {
+        if (!surface && FAILED(device_->CreateImageSurface(1, 1, format, &surface))) surface = nullptr;
+      }
+      made = surface != nullptr;
       if (!made) break;
       held = DeviceCount() - before;
       surface->Release();
