@@ -41,8 +41,8 @@ struct OverlayStats {
   std::atomic<std::uint64_t> longestDrawMicroseconds;
   // How many presents took the overlay's work so long, in steps of kWorkStepMicroseconds; the last counts the rest.
   std::atomic<std::uint32_t> workHistogram[kWorkSteps];
-  // The same less the time spent locking and unlocking the images filled in system memory: under a device that
-  // queues its commands, a lock waits there until the device has caught up with the frames queued before it.
+  // The same less the time spent locking and unlocking the staging textures the uploads fill: what would show a
+  // lock that waits for the device to catch up with the frames it has queued.
   std::atomic<std::uint64_t> longestUnlockedMicroseconds;
   std::atomic<std::uint32_t> unlockedHistogram[kWorkSteps];
   // The frame-rate figure as the overlay last worked it out.
