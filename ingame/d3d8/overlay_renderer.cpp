@@ -472,29 +472,46 @@ bool COverlayRenderer::FillBand(const Image& image, const UploadStep& step, D3DF
   if (!tile.texture && !MakeTile(format, tile)) return false;
   Staging* staging = StagingFor(format, step.slot);
   if (!staging) return false;
+  const HRESULT result = CopyBand(image, step, format, *staging, tile);
+  if (SUCCEEDED(result)) return true;
+  if (result != D3DERR_INVALIDCALL || !staging->texture) return false;
+  // Not every implementation copies from one texture of the device's memory into another: a Direct3D 8 over a
+  // later Direct3D may copy there only into render targets. Every one copies from system memory into the device's,
+  // so the bands go that way from now on, with locks that may wait for the device.
+  dynamicStaging_ = false;
+  for (auto& ring : staging_) {
+    for (Staging& each : ring) ReleaseStaging(each);
+  }
+  staging = StagingFor(format, step.slot);
+  return staging && SUCCEEDED(CopyBand(image, step, format, *staging, tile));
+}
+
+HRESULT COverlayRenderer::CopyBand(const Image& image, const UploadStep& step, D3DFORMAT format, Staging& staging,
+                                   Tile& tile) {
   // A dynamic texture locked with D3DLOCK_DISCARD is given fresh memory at once, where any other lock may wait for
   // the device to finish the commands it has queued; the device then copies the band into the tile in its own time.
   D3DLOCKED_RECT locked{};
   const std::uint64_t locking = stats_ ? NowMicroseconds() : 0;
-  const HRESULT lockedResult = staging->texture ? staging->texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD)
-                                                : staging->surface->LockRect(&locked, nullptr, 0);
+  const HRESULT lockedResult = staging.texture ? staging.texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD)
+                                               : staging.surface->LockRect(&locked, nullptr, 0);
   if (stats_) lockMicroseconds_ += NowMicroseconds() - locking;
-  if (FAILED(lockedResult) || !locked.pBits) return false;
+  if (FAILED(lockedResult)) return lockedResult;
+  if (!locked.pBits) return E_FAIL;
   FillPart(image, step.part, format, locked);
   const std::uint64_t unlocking = stats_ ? NowMicroseconds() : 0;
-  if (staging->texture) {
-    staging->texture->UnlockRect(0);
+  if (staging.texture) {
+    staging.texture->UnlockRect(0);
   } else {
-    staging->surface->UnlockRect();
+    staging.surface->UnlockRect();
   }
   if (stats_) lockMicroseconds_ += NowMicroseconds() - unlocking;
   IDirect3DSurface8* target = nullptr;
-  if (FAILED(tile.texture->GetSurfaceLevel(0, &target))) return false;
+  if (FAILED(tile.texture->GetSurfaceLevel(0, &target))) return E_FAIL;
   const RECT band{0, 0, static_cast<LONG>(step.part.Width()), static_cast<LONG>(step.part.Height())};
   const POINT corner{static_cast<LONG>(step.part.left - tile.x), static_cast<LONG>(step.part.top - tile.y)};
-  const HRESULT copied = device_->CopyRects(staging->surface, &band, 1, target, &corner);
+  const HRESULT copied = device_->CopyRects(staging.surface, &band, 1, target, &corner);
   target->Release();
-  return SUCCEEDED(copied);
+  return copied;
 }
 
 bool COverlayRenderer::MakeTile(D3DFORMAT format, Tile& tile) {
@@ -519,7 +536,7 @@ COverlayRenderer::Staging* COverlayRenderer::StagingFor(D3DFORMAT format, int sl
   Staging& staging = staging_[format == alphaFormat_ ? 0 : 1][slot];
   if (staging.surface && staging.format == format) return &staging;
   ReleaseStaging(staging);
-  if ((caps_.Caps2 & D3DCAPS2_DYNAMICTEXTURES) != 0 &&
+  if (dynamicStaging_ && (caps_.Caps2 & D3DCAPS2_DYNAMICTEXTURES) != 0 &&
       SUCCEEDED(device_->CreateTexture(tileSide_, tileSide_, 1, D3DUSAGE_DYNAMIC, format, D3DPOOL_DEFAULT,
                                        &staging.texture))) {
     ledger_.Adopt(staging.texture);

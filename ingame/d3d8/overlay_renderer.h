@@ -147,6 +147,7 @@ class COverlayRenderer {
   void Upload(ElementSprites& element, std::uint64_t deadline);
   // Fills a band of the image into its tile through a staging texture, which the device copies into the tile.
   bool FillBand(const Image& image, const UploadStep& step, D3DFORMAT format, Tile& tile);
+  HRESULT CopyBand(const Image& image, const UploadStep& step, D3DFORMAT format, Staging& staging, Tile& tile);
   // Gives a tile a texture: one of a tile no longer shown, or a new one.
   bool MakeTile(D3DFORMAT format, Tile& tile);
   // The staging texture of `slot` in `format`, made or made again as needed; null when it cannot be.
@@ -241,6 +242,9 @@ class COverlayRenderer {
   int nextStagingSlot_ = 0;
   // The staging textures have been locked once since the device was made or last reset (Warm).
   bool warmed_ = false;
+  // Staging in dynamic textures, until the device refuses to lock one or to copy from it into a tile: then in
+  // system memory, for as long as the device lives.
+  bool dynamicStaging_ = true;
   // The overlay's own vertices, one quad of four for each piece, in a dynamic buffer of the device's memory (made
   // again after a reset), written only when the pieces change, each time behind the last.
   IDirect3DVertexBuffer8* vertices_ = nullptr;

@@ -92,6 +92,7 @@ TEST_P(GuestBackBuffers, StayAsTheGameDrewThem) {
   ASSERT_TRUE(game.WaitForFrames(30)) << game.Failure();
   const Frame frame = game.WaitForFrame([](const Frame& f) { return FrameRateWidth(f) >= kFrameRateWidth; }, 5000);
   EXPECT_TRUE(frame.Has(0xFF0000, RECT{10, 200, 100, 240})) << "no overlay in what was presented";
+  EXPECT_TRUE(frame.Has(0xE0E020, RECT{10, 10, 34, 34})) << "no picture in what was presented";
   EXPECT_GE(FrameRateWidth(frame), kFrameRateWidth) << "the frame rate is cut";
   ASSERT_TRUE(game.WaitForFrames(10)) << game.Failure();
   EXPECT_GE(game.report()->bufferChecks.load(), 30u);
@@ -99,14 +100,17 @@ TEST_P(GuestBackBuffers, StayAsTheGameDrewThem) {
 }
 
 // Each as Wine's Direct3D 8 behaves, and as another's that copies only the first rectangle of a CopyRects call and
-// flips as the documentation says.
+// flips as the documentation says; and as one that copies nothing between the device's surfaces where either is a
+// texture's, as a Direct3D 8 over a later Direct3D may.
 INSTANTIATE_TEST_SUITE_P(Guest, GuestBackBuffers,
                          ::testing::Values(GameCase{"Copy", "--swap copy"}, GameCase{"Flip", "--swap flip"},
                                            GameCase{"FlipTwoBackBuffers", "--swap flip --back-buffers 2"},
                                            GameCase{"CopyOnAnotherSystem", "--swap copy --first-rect-only --documented-flip"},
                                            GameCase{"FlipOnAnotherSystem", "--swap flip --first-rect-only --documented-flip"},
                                            GameCase{"FlipTwoBackBuffersOnAnotherSystem",
-                                                    "--swap flip --back-buffers 2 --first-rect-only --documented-flip"}),
+                                                    "--swap flip --back-buffers 2 --first-rect-only --documented-flip"},
+                                           GameCase{"CopyWithTextureCopiesRefused",
+                                                    "--swap copy --first-rect-only --texture-copies-refused"}),
                          [](const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; });
 
 // The picture stays with the game once the dialog that loaded it has ended: through a reset, and for a game

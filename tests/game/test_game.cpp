@@ -19,7 +19,7 @@
 //                        [--reset-after N] [--reset-size WxH] [--recreate-after N] [--never-present] [--fullscreen]
 //                        [--side-thread shaders|states|process] [--failing-reset] [--defaults]
 //                        [--release-on-request] [--restore-table]
-//                        [--first-rect-only] [--documented-flip] [--second-table]
+//                        [--first-rect-only] [--texture-copies-refused] [--documented-flip] [--second-table]
 //
 // Threads, resets, defaults and lifetimes:
 //   --side-thread MODE  a multithreaded device presented by a thread of its own while the window's thread calls the
@@ -45,6 +45,9 @@
 // Another Direct3D 8, put on the system's (through its own d3d8.dll and a throwaway device) before the imported
 // Direct3DCreate8 runs, so that an overlay finds it so:
 //   --first-rect-only   the device's CopyRects copies only the first rectangle of a call and returns D3D_OK.
+//   --texture-copies-refused  CopyRects between two surfaces of D3DPOOL_DEFAULT fails with D3DERR_INVALIDCALL where
+//                       either is a level of a texture that is not a render target, as a Direct3D 8 over a later
+//                       Direct3D's surface-to-surface blit may.
 //   --documented-flip   a FLIP swap chain rotates as the documentation says: after Present the former front buffer
 //                       is the last back buffer, emulated over the system's rotation with whole-surface copies.
 //   --second-table      every second device made (2nd, 4th, ...: with --recreate-after) gets a method table of its
@@ -105,6 +108,7 @@ struct Options {
   bool releaseOnRequest = false;
   bool restoreTable = false;
   bool firstRectOnly = false;
+  bool textureCopiesRefused = false;
   bool documentedFlip = false;
   bool secondTable = false;
 };
@@ -210,6 +214,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.restoreTable = true;
     } else if (a == "--first-rect-only") {
       options.firstRectOnly = true;
+    } else if (a == "--texture-copies-refused") {
+      options.textureCopiesRefused = true;
     } else if (a == "--documented-flip") {
       options.documentedFlip = true;
     } else if (a == "--second-table") {
@@ -377,6 +383,8 @@ struct SystemTables {
   Method createDevice = nullptr;
   Method createChain = nullptr;
   bool flip = false;                    // the game's swap chains flip (--documented-flip rotates them)
+  bool firstRectOnly = false;           // how the patched CopyRects copies
+  bool textureCopiesRefused = false;
   LONG devicesMade = 0;
 };
 SystemTables g_system;
@@ -404,9 +412,33 @@ bool WriteSlot(Method* table, int slot, Function function) {
   return WriteSlots(table + slot, &value, 1);
 }
 
+bool IsPlainTextureLevel(IDirect3DSurface8* surface) {
+  D3DSURFACE_DESC description{};
+  IDirect3DTexture8* texture = nullptr;
+  if (FAILED(surface->GetDesc(&description)) || description.Pool != D3DPOOL_DEFAULT) return false;
+  if (FAILED(surface->GetContainer(IID_IDirect3DTexture8, reinterpret_cast<void**>(&texture))) || !texture) {
+    return false;
+  }
+  texture->Release();
+  return (description.Usage & D3DUSAGE_RENDERTARGET) == 0;
+}
+
+bool InDefaultPool(IDirect3DSurface8* surface) {
+  D3DSURFACE_DESC description{};
+  return SUCCEEDED(surface->GetDesc(&description)) && description.Pool == D3DPOOL_DEFAULT;
+}
+
 // --first-rect-only: only the first rectangle of a call is copied, and the call succeeds all the same.
-HRESULT STDMETHODCALLTYPE CopyFirstRectOnly(IDirect3DDevice8* device, IDirect3DSurface8* source, const RECT* rects,
-                                            UINT count, IDirect3DSurface8* destination, const POINT* points) {
+// --texture-copies-refused: no copy between the device's surfaces where either is a plain texture's level.
+HRESULT STDMETHODCALLTYPE CopyAsAnotherSystem(IDirect3DDevice8* device, IDirect3DSurface8* source, const RECT* rects,
+                                              UINT count, IDirect3DSurface8* destination, const POINT* points) {
+  if (g_system.textureCopiesRefused && source && destination && InDefaultPool(source) &&
+      InDefaultPool(destination) && (IsPlainTextureLevel(source) || IsPlainTextureLevel(destination))) {
+    return D3DERR_INVALIDCALL;
+  }
+  if (!g_system.firstRectOnly) {
+    return reinterpret_cast<CopyRectsFn>(g_system.copyRects)(device, source, rects, count, destination, points);
+  }
   const HRESULT result =
       reinterpret_cast<CopyRectsFn>(g_system.copyRects)(device, source, rects, std::min(count, 1u), destination, points);
   return count > 1 && SUCCEEDED(result) ? D3D_OK : result;
@@ -563,7 +595,11 @@ bool PatchTheSystem(const Options& options, HINSTANCE instance) {
     g_system.createDevice = direct3dTable[slots.createDevice];
     g_system.createChain = deviceTable[slots.deviceCreateSwapChain];
     g_system.flip = options.swap == D3DSWAPEFFECT_FLIP;
-    if (options.firstRectOnly) patched = WriteSlot(deviceTable, slots.deviceCopyRects, &CopyFirstRectOnly);
+    g_system.firstRectOnly = options.firstRectOnly;
+    g_system.textureCopiesRefused = options.textureCopiesRefused;
+    if (options.firstRectOnly || options.textureCopiesRefused) {
+      patched = WriteSlot(deviceTable, slots.deviceCopyRects, &CopyAsAnotherSystem);
+    }
     if (options.documentedFlip) {
       patched = patched && WriteSlot(deviceTable, slots.devicePresent, &DevicePresentAsDocumented) &&
                 WriteSlot(chainTable, slots.swapChainPresent, &ChainPresentAsDocumented);
@@ -699,7 +735,8 @@ bool CGame::Start(HINSTANCE instance) {
     if (!chainWindow) return false;
     chainWindows_.push_back(chainWindow);
   }
-  if ((options_.restoreTable || options_.firstRectOnly || options_.documentedFlip || options_.secondTable) &&
+  if ((options_.restoreTable || options_.firstRectOnly || options_.textureCopiesRefused || options_.documentedFlip ||
+       options_.secondTable) &&
       !PatchTheSystem(options_, instance)) {
     Fail("patching the system's tables", E_FAIL);
     return false;
