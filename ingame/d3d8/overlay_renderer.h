@@ -1,9 +1,10 @@
 // The overlay as one game device draws it. At each present of the game's it reads the shared state (a few numbers
 // compared while nothing changes), asks the overlay's worker (overlay_content.h) for the image of whatever changed,
-// fills a finished image into system memory a band of rows at a time, within a small budget of time per frame, then
-// has the device copy it into its textures, and draws the shown elements into the back buffer of the swap chain the
-// game presents, just before it does, leaving every state of the game's as it was. An element keeps showing its
-// last image until the next is all uploaded.
+// fills a finished image a band of rows at a time into staging textures that lock without waiting (dynamic ones,
+// else in system memory), within a small budget of time per frame, has the device copy each band into its tile,
+// and draws the shown elements into the back buffer of the swap chain the game presents, just before it does,
+// leaving every state of the game's as it was. An element keeps showing its last image until the next is all
+// uploaded.
 //
 // The elements are placed in the part of the back buffer that is presented: its top left corner is the overlay's
 // (0, 0), and the frame rate sits in its top right corner, put together from glyphs uploaded once.
