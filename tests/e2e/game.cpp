@@ -283,6 +283,8 @@ void ShowEverything(const Overlay& overlay, const fs::path& picture) {
   overlay.ShowFps(true);
 }
 
+bool ShowsTheLine(const Frame& frame) { return frame.Has(0xFF0000, RECT{10, 200, 100, 240}); }
+
 bool PressKeyIn(HWND window, WORD key) {
   if (!BringToFront(window)) return false;
   INPUT input{};

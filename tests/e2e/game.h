@@ -138,6 +138,8 @@ inline void PrintTo(const GameCase& c, std::ostream* out) { *out << c.name; }
 // that it is blended and the game's states are set and restored) in the box at (150, 100), 120 x 60, and the frame
 // rate.
 void ShowEverything(const Overlay& overlay, const std::filesystem::path& picture);
+// Whether `frame` shows the red line ShowEverything sets, at the bottom left of a 320 x 240 game.
+bool ShowsTheLine(const Frame& frame);
 
 // Brings `window` to the front, as a click on it would, and presses and releases `key` there, as a player would
 // in the game; false when the window did not come to the front.

@@ -76,9 +76,8 @@ TEST(GuestReset, AFailedResetThenOneThatSucceeds) {
     Overlay overlay;
     ShowEverything(overlay, NewRunFolder() / "picture.bmp");
     Game game(std::string(kGame) + " --failing-reset", "va_vazu_testgame.exe", withOverlay);
-    const auto shown = [](const Frame& f) { return f.Has(0xFF0000, RECT{10, 200, 100, 240}); };
     if (withOverlay) {
-      EXPECT_TRUE(shown(game.WaitForFrame(shown))) << "no overlay: " << game.Failure();
+      EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine))) << "no overlay: " << game.Failure();
     }
     EXPECT_TRUE(game.WaitForFrames(10)) << game.Failure();
     game.RequestReset();
@@ -86,7 +85,7 @@ TEST(GuestReset, AFailedResetThenOneThatSucceeds) {
     WaitUntil([&] { return report->resets.load() == 1 || !game.Running() || !game.Failure().empty(); });
     EXPECT_TRUE(game.WaitForFrames(30, 3000)) << "the game stopped after the resets; running: " << game.Running();
     if (withOverlay) {
-      EXPECT_TRUE(shown(game.WaitForFrame(shown, 3000))) << "no overlay after the reset";
+      EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine, 3000))) << "no overlay after the reset";
     }
     EXPECT_EQ(game.Failure(), "");
     return Results{report->firstReset.load(), report->secondReset.load()};
@@ -131,9 +130,8 @@ TEST(GuestObjects, WhatTheGameReleasesEnds) {
     Overlay overlay;
     ShowEverything(overlay, NewRunFolder() / "picture.bmp");
     Game game(std::string(kGame) + " --release-on-request", "va_vazu_testgame.exe", withOverlay);
-    const auto shown = [](const Frame& f) { return f.Has(0xFF0000, RECT{10, 200, 100, 240}); };
     if (withOverlay) {
-      EXPECT_TRUE(shown(game.WaitForFrame(shown))) << "no overlay: " << game.Failure();
+      EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine))) << "no overlay: " << game.Failure();
     }
     EXPECT_TRUE(game.WaitForFrames(30)) << game.Failure();
     overlay.ShowLine(false);
