@@ -39,9 +39,12 @@ class CPatchedTables {
   static constexpr int kMaxTables = 16;
 
   // Points each slot of `object`'s table whose hook is not null at that hook, the first time the table is seen,
-  // and keeps what was there as that table's originals. True when the object's table holds all the hooks; false
-  // when the table cannot be read or written, when a slot meanwhile holds something else than the overlay put
-  // there, or when there is no room for another table: the object then runs without the overlay.
+  // and keeps what was there as that table's originals. True when the object's table is one the overlay patched
+  // whole, whatever other components have written into its slots since: a slot holding another component's function
+  // (a recorder's or another overlay's hook, put there through a device of its own) is left to it, and the overlay
+  // still runs when that function calls on; a slot holding its original again gets the hook back. False when the
+  // table cannot be read or written, or when there is no room for another table: the object then runs without the
+  // overlay.
   bool Install(const void* object, const Method (&hooks)[SlotCount]);
 
   // The function that was in `slot` of `object`'s table before the overlay patched it, as the type the caller
@@ -63,6 +66,8 @@ class CPatchedTables {
     bool complete = false;  // every hook was written
   };
   const Table* Find(const Method* slots) const;
+  // Puts the hooks back into the slots of `table` that hold their originals again; the number put back.
+  static int PutBack(const Table& table, const Method (&hooks)[SlotCount]);
   // A slot as it is now: other threads may write it meanwhile.
   static Method ReadSlot(const Method* slots, int slot) { return *static_cast<Method const volatile*>(&slots[slot]); }
 
@@ -98,9 +103,9 @@ bool CPatchedTables<SlotCount>::Install(const void* object, const Method (&hooks
   AcquireSRWLockExclusive(&lock_);
   bool ready = false;
   if (const Table* known = Find(slots)) {
+    // Other components may have chained their functions before the overlay's since, or written originals back.
     ready = known->complete;
-    // Someone may have written the originals back since: this object gets the overlay only with every hook.
-    for (int slot = 0; slot < SlotCount && ready; ++slot) ready = !hooks[slot] || ReadSlot(slots, slot) == hooks[slot];
+    if (ready) PutBack(*known, hooks);
   } else if (count_.load(std::memory_order_relaxed) < kMaxTables) {
     PinThisLibrary();
     const int index = count_.load(std::memory_order_relaxed);
@@ -126,19 +131,26 @@ bool CPatchedTables<SlotCount>::Install(const void* object, const Method (&hooks
 }
 
 template <int SlotCount>
+int CPatchedTables<SlotCount>::PutBack(const Table& table, const Method (&hooks)[SlotCount]) {
+  int patched = 0;
+  for (int slot = 0; slot < SlotCount; ++slot) {
+    const bool restored = ReadSlot(table.slots, slot) == table.originals[slot];
+    if (!hooks[slot] || !restored || table.originals[slot] == hooks[slot]) continue;
+    if (WriteTableSlot(&table.slots[slot], hooks[slot])) ++patched;
+  }
+  return patched;
+}
+
+template <int SlotCount>
 int CPatchedTables<SlotCount>::Repatch(const Method (&hooks)[SlotCount]) {
   int patched = 0;
   AcquireSRWLockExclusive(&lock_);
   const int count = count_.load(std::memory_order_relaxed);
   for (int i = 0; i < count; ++i) {
-    Table& table = tables_[i];
+    const Table& table = tables_[i];
     // A table that is not the system's own may have gone with its library or its memory.
     if (!table.complete || !Readable(table.slots, sizeof(Method) * SlotCount)) continue;
-    for (int slot = 0; slot < SlotCount; ++slot) {
-      const bool restored = ReadSlot(table.slots, slot) == table.originals[slot];
-      if (!hooks[slot] || !restored || table.originals[slot] == hooks[slot]) continue;
-      if (WriteTableSlot(&table.slots[slot], hooks[slot])) ++patched;
-    }
+    patched += PutBack(table, hooks);
   }
   ReleaseSRWLockExclusive(&lock_);
   return patched;
