@@ -243,6 +243,9 @@ void COverlayRenderer::OnBeforeReset() {
 
 void COverlayRenderer::OnAfterReset(bool reset) {
   recording_ = false;
+  // A reset gives the device its memory back: whatever could not be made is tried at once.
+  for (ElementSprites& element : elements_) element.retry.TryNow();
+  objectsRetry_.TryNow();
   // Nothing is queued on a device just reset: the staging textures' first lock waits least here.
   if (reset && warmed_) {
     warmed_ = false;
@@ -255,8 +258,9 @@ void COverlayRenderer::Warm() {
   // A device that queues its commands may make the first lock of a dynamic texture wait until it has drawn all
   // it has queued (Wine's does, once for each device and again after each reset); later locks with
   // D3DLOCK_DISCARD return at once. So that wait is taken here, once, rather than with the first change shown.
+  // Tried once: a device that cannot make the texture now (its memory full) takes the wait with the first upload.
+  warmed_ = true;
   Staging* staging = StagingFor(alphaFormat_, 0);
-  warmed_ = staging != nullptr;
   if (!staging || !staging->texture) return;
   D3DLOCKED_RECT locked{};
   const std::uint64_t locking = stats_ ? NowMicroseconds() : 0;
@@ -385,15 +389,17 @@ void COverlayRenderer::Update() {
     ElementSprites& element = elements_[e];
     if (!element.havePosted) continue;
     if (std::shared_ptr<const Image> made = content_->Take(static_cast<Element>(e))) {
-      // A newer image than the one being uploaded replaces it.
+      // A newer image than the one being uploaded replaces it, and is tried at once.
       ReleaseUpload(element);
       Retire(element.image);
       element.image = std::move(made);
+      element.retry.TryNow();
     }
   }
-  const std::uint64_t deadline = NowMicroseconds() + kUploadBudgetMicroseconds;
+  const std::uint64_t now = NowMicroseconds();
+  const std::uint64_t deadline = now + kUploadBudgetMicroseconds;
   for (ElementSprites& element : elements_) {
-    if (element.image) Upload(element, deadline);
+    if (element.image && element.retry.Due(now)) Upload(element, deadline);
   }
   // The images let go of are freed on the worker's thread: giving back megabytes takes the system a while.
   if (!retired_.empty()) {
@@ -449,9 +455,10 @@ void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
     if (!first && NowMicroseconds() >= deadline) return;
     const UploadStep step = element.plan.Next();
     nextStagingSlot_ = element.plan.nextSlot();
-    if (!FillBand(image, step, next.format, next.tiles[static_cast<std::size_t>(step.tile)])) return Drop(element);
+    if (!FillBand(image, step, next.format, next.tiles[static_cast<std::size_t>(step.tile)])) return Defer(element);
   }
   Count(stats_, &OverlayStats::texturesFilled);
+  element.retry.Succeeded();
   ReleaseSprite(element.shown);
   element.shown = std::move(next);
   element.shown.present = true;
@@ -460,12 +467,19 @@ void COverlayRenderer::Upload(ElementSprites& element, std::uint64_t deadline) {
   Retire(element.image);
 }
 
-void COverlayRenderer::Drop(ElementSprites& element) {
-  // This image goes without showing, and the element shows nothing until it changes.
+void COverlayRenderer::Defer(ElementSprites& element) {
+  // The element's last image goes, and with it the textures kept for later ones, which gives the device back what
+  // the overlay can spare; the image that could not be uploaded is kept and tried again, whole, once due.
   ReleaseUpload(element);
   ReleaseSprite(element.shown);
   element.shown.present = true;
-  Retire(element.image);
+  ReleaseSpareTiles();
+  element.retry.Failed(NowMicroseconds());
+}
+
+void COverlayRenderer::ReleaseSpareTiles() {
+  for (auto& spare : spareTiles_) ledger_.Release(spare.second);
+  spareTiles_.clear();
 }
 
 bool COverlayRenderer::FillBand(const Image& image, const UploadStep& step, D3DFORMAT format, Tile& tile) {
@@ -607,8 +621,7 @@ void COverlayRenderer::ReleaseAll() {
     ReleaseSprite(element.shown);
     ReleaseUpload(element);
   }
-  for (auto& spare : spareTiles_) ledger_.Release(spare.second);
-  spareTiles_.clear();
+  ReleaseSpareTiles();
   for (auto& ring : staging_) {
     for (Staging& staging : ring) ReleaseStaging(staging);
   }
@@ -707,12 +720,13 @@ void COverlayRenderer::DrawWithPipeline(IDirect3DSurface8* backBuffer, UINT widt
       // Recorded: the block holds exactly the states that are set. The values recorded do not matter, only which
       // states are in the block: its viewport is one that fits any render target, since one that does not fit the
       // target of the moment is refused and would be left out of the block.
+      if (!objectsRetry_.Due(NowMicroseconds())) return;
       const ULONG before = ledger_.DeviceCount();
-      if (FAILED(device_->BeginStateBlock())) return;
+      if (FAILED(device_->BeginStateBlock())) return objectsRetry_.Failed(NowMicroseconds());
       SetOverlayStates(1, 1);
       if (FAILED(device_->EndStateBlock(&stateBlock_))) {
         stateBlock_ = 0;
-        return;
+        return objectsRetry_.Failed(NowMicroseconds());
       }
       ledger_.AdoptStateBlock(before);
     }
@@ -823,11 +837,13 @@ bool COverlayRenderer::FillVertices() {
   const UINT quads = static_cast<UINT>(pieces_.size());
   if (vertices_ && vertexNext_ + quads > vertexCapacity_) ledger_.Release(vertices_);
   if (!vertices_) {
+    if (!objectsRetry_.Due(NowMicroseconds())) return false;
     // Room for many more pieces than an overlay usually has, so that a buffer lasts for many changes.
     const UINT capacity = std::max<UINT>(kVertexBufferQuads, quads);
     if (FAILED(device_->CreateVertexBuffer(capacity * 4 * sizeof(QuadVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
                                            kOverlayVertexFormat, D3DPOOL_DEFAULT, &vertices_))) {
       vertices_ = nullptr;
+      objectsRetry_.Failed(NowMicroseconds());
       return false;
     }
     ledger_.Adopt(vertices_);

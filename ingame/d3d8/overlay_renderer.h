@@ -13,8 +13,10 @@
 // ratio), in a format the device has (32-bit with alpha, else 16-bit with alpha; an opaque image in the back
 // buffer's format where it can be copied there).
 //
-// Whatever fails here costs the overlay, never the game: an element whose textures cannot be made is left out
-// until it changes, a frame in which the device is lost or in a scene is drawn without the overlay.
+// Whatever fails here costs the overlay, never the game, and only for a while: an element whose textures cannot be
+// made or filled (video memory full, the device lost meanwhile) is left out and tried again, soon after the failure
+// and then less and less often, at once after a reset or when it changes; so are the overlay's vertices and state
+// block. A frame in which the device is lost or in a scene is drawn without the overlay.
 #pragma once
 
 #include <d3d8.h>
@@ -23,6 +25,7 @@
 #include <memory>
 #include <vector>
 
+#include "ingame/common/backoff.h"
 #include "ingame/common/layout.h"
 #include "ingame/common/overlay_stats.h"
 #include "ingame/common/shared_state.h"
@@ -98,6 +101,8 @@ class COverlayRenderer {
     bool uploading = false;
     Job posted;
     bool havePosted = false;
+    // When `image` is tried again after the device could not take it.
+    CBackoff retry;
   };
 
   // A texture a band of an image is written into before the device copies it into its tile: a dynamic texture of a
@@ -156,7 +161,9 @@ class COverlayRenderer {
   void ReleaseStaging(Staging& staging);
   // Gives up the image being uploaded; and that, and the element's image, where it cannot be uploaded.
   void ReleaseUpload(ElementSprites& element);
-  void Drop(ElementSprites& element);
+  // The device could not take the image: the element shows nothing until it is tried again.
+  void Defer(ElementSprites& element);
+  void ReleaseSpareTiles();
   void ReleaseSprite(Sprite& sprite);
   // Lets go of an image, for the worker to free.
   void Retire(std::shared_ptr<const Image>& image);
@@ -249,6 +256,8 @@ class COverlayRenderer {
   // The overlay's own vertices, one quad of four for each piece, in a dynamic buffer of the device's memory (made
   // again after a reset), written only when the pieces change, each time behind the last.
   IDirect3DVertexBuffer8* vertices_ = nullptr;
+  // When the vertex buffer or the state block is made again after the device could not make it.
+  CBackoff objectsRetry_;
   UINT vertexCapacity_ = 0;  // in quads
   UINT vertexNext_ = 0;      // the first quad not written yet
   UINT firstVertex_ = 0;     // where quads_ was written

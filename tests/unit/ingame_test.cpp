@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "ingame/common/backoff.h"
 #include "ingame/common/layout.h"
 #include "ingame/common/shared_state.h"
 #include "ingame/common/upload_plan.h"
@@ -217,4 +218,31 @@ TEST(UploadPlan, AnEmptyImageHasNothingToFill) {
   EXPECT_EQ(step.part, (Rect{0, 0, 1, 1}));
   EXPECT_EQ(step.slot, 3);
   EXPECT_TRUE(one.Done());
+}
+
+// A device that stays full is asked again at most every two seconds; a reset or new content asks at once, and the
+// first success starts the waits over.
+TEST(Backoff, WaitsDoubleUpToTheLongestAndStartOverOnSuccess) {
+  CBackoff retry;
+  EXPECT_TRUE(retry.Due(0));
+  std::uint64_t now = 1'000'000;
+  std::uint64_t waited = 0;
+  for (int failure = 0; failure < 8; ++failure) {
+    retry.Failed(now);
+    std::uint64_t next = now;
+    while (!retry.Due(next)) next += 1'000;
+    EXPECT_GE(next - now, waited) << "failure " << failure;
+    waited = next - now;
+    now = next;
+  }
+  EXPECT_EQ(waited, CBackoff::kLongestWaitMicroseconds);
+  retry.Failed(now);
+  EXPECT_FALSE(retry.Due(now + 1));
+  retry.TryNow();
+  EXPECT_TRUE(retry.Due(now + 1));
+  retry.Failed(now);
+  EXPECT_FALSE(retry.Due(now + CBackoff::kLongestWaitMicroseconds - 1)) << "a reset does not shorten the waits";
+  retry.Succeeded();
+  retry.Failed(now);
+  EXPECT_TRUE(retry.Due(now + CBackoff::kFirstWaitMicroseconds));
 }
