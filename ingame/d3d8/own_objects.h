@@ -93,7 +93,8 @@ struct PresentChain {
 enum class FlipRotation { kUnknown, kDocumented, kPresentedStaysLast };
 
 // Finds out which rotation the device's flips follow, with a small swap chain of the overlay's own on a window of
-// its own that is never shown; kUnknown when that cannot be made. Costs a few waits for the device, once.
+// its own that is never shown, made by a thread of the overlay's; kUnknown when that cannot be made. Costs a few
+// waits for the device, once.
 FlipRotation ProbeFlipRotation(IDirect3DDevice8* device, CReferenceLedger& ledger);
 
 // Keeps what the overlay drew over in a back buffer, for a swap chain that keeps its back buffers: saved before the
