@@ -15,6 +15,7 @@
 #include <initguid.h>
 #include <d3d8.h>
 
+#include <atomic>
 #include <string>
 
 #include "ingame/d3d8/d3d8_hooks.h"
@@ -35,10 +36,12 @@ constexpr wchar_t kChainFileName[] = L"d3d8_chain.txt";
 constexpr DWORD kChainFileMaxBytes = 4096;
 
 HMODULE g_systemDirect3D = nullptr;
-HMODULE g_chosenDirect3D = nullptr;
+// Written once, when the chosen library has been loaded; read by calls on any thread.
+std::atomic<HMODULE> g_chosenDirect3D{nullptr};
 
 // How deep this thread is in a call of the chosen library (or in loading it). A wrapper that loads "d3d8.dll" by
-// name gets this library back, and its calls from inside ours go straight to the system's.
+// name gets this library back, and its calls from inside ours go straight to the system's; so do its calls at any
+// other time and from any other thread, which CalledFromChosen tells by their return address.
 thread_local int t_inChosen = 0;
 
 class InChosen {
@@ -68,7 +71,7 @@ HMODULE SystemDirect3D() {
 HMODULE ThisLibrary() {
   HMODULE self = nullptr;
   GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                     reinterpret_cast<LPCWSTR>(&g_chosenDirect3D), &self);
+                     reinterpret_cast<LPCWSTR>(&g_systemDirect3D), &self);
   return self;
 }
 
@@ -87,6 +90,36 @@ std::wstring ThisFolder() {
   }
   const std::size_t slash = path.find_last_of(L"\\/");
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+HMODULE ModuleAt(const void* address) {
+  HMODULE module = nullptr;
+  GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                     static_cast<LPCWSTR>(address), &module);
+  return module;
+}
+
+// Whether the entry point running on this thread was called by code of the chosen library: a wrapper that loaded
+// "d3d8.dll" by name and calls it later (from its CreateDevice, say) or from a thread of its own, and that would
+// otherwise be handed itself again without end. The return addresses come from the chain of frames, which this
+// file keeps (its build keeps frame pointers): the first one outside this library after those inside it is the
+// caller's.
+bool CalledFromChosen() {
+  const HMODULE chosen = g_chosenDirect3D.load(std::memory_order_acquire);
+  if (!chosen) return false;
+  void* returns[16] = {};
+  const USHORT count = CaptureStackBackTrace(0, 16, returns, nullptr);
+  const HMODULE self = ThisLibrary();
+  bool inSelf = false;
+  for (USHORT i = 0; i < count; ++i) {
+    const HMODULE module = ModuleAt(returns[i]);
+    if (module == self) {
+      inSelf = true;
+    } else if (inSelf) {
+      return module == chosen;
+    }
+  }
+  return false;
 }
 
 // One line of debugger output saying why the setting is not followed.
@@ -227,7 +260,7 @@ HMODULE LoadChosen() {
 }
 
 BOOL CALLBACK LoadChosenDirect3D(PINIT_ONCE, PVOID, PVOID*) {
-  g_chosenDirect3D = LoadChosen();
+  g_chosenDirect3D.store(LoadChosen(), std::memory_order_release);
   return TRUE;
 }
 
@@ -236,7 +269,7 @@ BOOL CALLBACK LoadChosenDirect3D(PINIT_ONCE, PVOID, PVOID*) {
 HMODULE ChosenDirect3D() {
   static INIT_ONCE once = INIT_ONCE_STATIC_INIT;
   InitOnceExecuteOnce(&once, LoadChosenDirect3D, nullptr, nullptr);
-  return g_chosenDirect3D;
+  return g_chosenDirect3D.load(std::memory_order_acquire);
 }
 
 // An entry point of the chosen library, or of the system's where the chosen one lacks it, where there is none, and
@@ -248,9 +281,9 @@ struct Entry {
 };
 
 template <class Function>
-Entry<Function> Find(const char* name) {
+Entry<Function> Find(const char* name, bool fromChosen) {
   const auto cast = [](FARPROC address) { return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(address)); };
-  if (t_inChosen == 0) {
+  if (!fromChosen) {
     if (HMODULE chosen = ChosenDirect3D()) {
       if (const FARPROC address = GetProcAddress(chosen, name)) return {cast(address), true};
     }
@@ -259,10 +292,13 @@ Entry<Function> Find(const char* name) {
   return {system ? cast(GetProcAddress(system, name)) : nullptr, false};
 }
 
+// Whether this call comes from inside the chosen library, on this thread or from its code: it goes to the system's.
+bool FromChosen() { return t_inChosen != 0 || CalledFromChosen(); }
+
 // Calls the entry point `name` with `arguments`; `otherwise` when neither library has it.
 template <class Function, class Result, class... Arguments>
-Result Forward(const char* name, Result otherwise, Arguments... arguments) {
-  const Entry<Function> entry = Find<Function>(name);
+Result Forward(const char* name, bool fromChosen, Result otherwise, Arguments... arguments) {
+  const Entry<Function> entry = Find<Function>(name, fromChosen);
   if (!entry.function) return otherwise;
   if (!entry.chosen) return entry.function(arguments...);
   InChosen inside;
@@ -284,24 +320,25 @@ extern "C" {
 // cannot be patched, the game runs without the overlay. A call from inside the chosen library gets the system's
 // object untouched: the chosen library's own object, made from it, is the one that draws.
 IDirect3D8* WINAPI Direct3DCreate8(UINT SDKVersion) {
-  const bool fromChosen = t_inChosen != 0;
-  IDirect3D8* direct3d = Forward<Direct3DCreate8Fn>("Direct3DCreate8", static_cast<IDirect3D8*>(nullptr), SDKVersion);
+  const bool fromChosen = FromChosen();
+  IDirect3D8* direct3d =
+      Forward<Direct3DCreate8Fn>("Direct3DCreate8", fromChosen, static_cast<IDirect3D8*>(nullptr), SDKVersion);
   if (direct3d && !fromChosen) ingame::HookDirect3D(direct3d);
   return direct3d;
 }
 
 HRESULT WINAPI ValidatePixelShader(const DWORD* shader, const DWORD* reserved, BOOL returnErrors, char** errors) {
-  return Forward<ValidatePixelShaderFn>("ValidatePixelShader", E_FAIL, shader, reserved, returnErrors, errors);
+  return Forward<ValidatePixelShaderFn>("ValidatePixelShader", FromChosen(), E_FAIL, shader, reserved, returnErrors, errors);
 }
 
 HRESULT WINAPI ValidateVertexShader(const DWORD* shader, const DWORD* reserved1, const DWORD* reserved2,
                                     BOOL returnErrors, char** errors) {
-  return Forward<ValidateVertexShaderFn>("ValidateVertexShader", E_FAIL, shader, reserved1, reserved2, returnErrors,
-                                         errors);
+  return Forward<ValidateVertexShaderFn>("ValidateVertexShader", FromChosen(), E_FAIL, shader, reserved1, reserved2,
+                                         returnErrors, errors);
 }
 
 void WINAPI DebugSetMute() {
-  const Entry<DebugSetMuteFn> entry = Find<DebugSetMuteFn>("DebugSetMute");
+  const Entry<DebugSetMuteFn> entry = Find<DebugSetMuteFn>("DebugSetMute", FromChosen());
   if (!entry.function) return;
   if (!entry.chosen) return entry.function();
   InChosen inside;
@@ -310,11 +347,12 @@ void WINAPI DebugSetMute() {
 
 // Undocumented; exported by the system's library, so a program that asks for it finds it here too.
 void* WINAPI D3D8GetSWInfo() {
-  return Forward<GetSWInfoFn>("D3D8GetSWInfo", static_cast<void*>(nullptr));
+  return Forward<GetSWInfoFn>("D3D8GetSWInfo", FromChosen(), static_cast<void*>(nullptr));
 }
 
 HRESULT WINAPI Direct3D8EnableMaximizedWindowedModeShim(UINT enable) {
-  return Forward<EnableMaximizedWindowedModeShimFn>("Direct3D8EnableMaximizedWindowedModeShim", S_OK, enable);
+  return Forward<EnableMaximizedWindowedModeShimFn>("Direct3D8EnableMaximizedWindowedModeShim", FromChosen(),
+                                                            S_OK, enable);
 }
 
 }  // extern "C"
