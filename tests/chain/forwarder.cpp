@@ -4,7 +4,9 @@
 //
 // Below it is the system's d3d8.dll, loaded by its full path; or, when this library's file name starts with
 // "byname", whatever "d3d8.dll" names in the process, as some wrappers load it: beside the overlay that is the
-// overlay's d3d8.dll, which must then pass the calls to the system's rather than back here.
+// overlay's d3d8.dll, which must then pass the calls to the system's rather than back here. When the name starts
+// with "lazy", "d3d8.dll" is loaded by name too, and only later, on a thread of the forwarder's own that makes the
+// Direct3D object below while Direct3DCreate8 waits for it.
 #include <windows.h>
 #include <d3d8.h>
 
@@ -15,7 +17,8 @@ namespace {
 
 HMODULE g_below = nullptr;
 
-BOOL CALLBACK LoadBelow(PINIT_ONCE, PVOID, PVOID*) {
+// Whether this library's file name starts with `prefix`.
+bool NamedWith(const char* prefix) {
   HMODULE self = nullptr;
   char path[MAX_PATH] = {};
   GetModuleHandleExA(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
@@ -23,7 +26,11 @@ BOOL CALLBACK LoadBelow(PINIT_ONCE, PVOID, PVOID*) {
   GetModuleFileNameA(self, path, MAX_PATH);
   const char* name = std::strrchr(path, '\\');
   name = name ? name + 1 : path;
-  if (_strnicmp(name, "byname", 6) == 0) {
+  return _strnicmp(name, prefix, std::strlen(prefix)) == 0;
+}
+
+BOOL CALLBACK LoadBelow(PINIT_ONCE, PVOID, PVOID*) {
+  if (NamedWith("byname") || NamedWith("lazy")) {
     g_below = LoadLibraryA("d3d8.dll");
   } else {
     char folder[MAX_PATH];
@@ -40,14 +47,34 @@ Function Below(const char* name) {
   return g_below ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(g_below, name))) : nullptr;
 }
 
+struct Creation {
+  UINT version;
+  IDirect3D8* made;
+};
+
+DWORD WINAPI CreateBelow(void* parameter) {
+  auto* creation = static_cast<Creation*>(parameter);
+  const auto create = Below<IDirect3D8*(WINAPI*)(UINT)>("Direct3DCreate8");
+  creation->made = create ? create(creation->version) : nullptr;
+  return 0;
+}
+
 }  // namespace
 
 extern "C" {
 
 IDirect3D8* WINAPI Direct3DCreate8(UINT version) {
   CreateEventA(nullptr, TRUE, TRUE, ("va_vazu.chain." + std::to_string(GetCurrentProcessId())).c_str());
-  const auto create = Below<IDirect3D8*(WINAPI*)(UINT)>("Direct3DCreate8");
-  return create ? create(version) : nullptr;
+  Creation creation{version, nullptr};
+  if (!NamedWith("lazy")) {
+    CreateBelow(&creation);
+    return creation.made;
+  }
+  HANDLE thread = CreateThread(nullptr, 0, CreateBelow, &creation, 0, nullptr);
+  if (!thread) return nullptr;
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  return creation.made;
 }
 
 HRESULT WINAPI ValidatePixelShader(const DWORD* shader, const DWORD* reserved, BOOL errorsWanted, char** errors) {

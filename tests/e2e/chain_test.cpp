@@ -92,6 +92,16 @@ TEST(ChainedDirect3D, TheLibraryNamedBesideTheOverlayIsUsedAndTheOverlayDrawsOnc
   EXPECT_EQ(chained.game.Failure(), "");
 }
 
+// A wrapper that calls "d3d8.dll", the overlay's, only later and from a thread of its own gets the system's below it,
+// never itself again, and the overlay draws once.
+TEST(ChainedDirect3D, AWrapperCallingTheOverlayLaterFromAnotherThreadGetsTheSystems) {
+  ChainedGame chained({{"lazy_d3d8.dll", "va_vazu_chain_d3d8.dll"}}, "lazy_d3d8.dll");
+  EXPECT_TRUE(DrawnOnce(chained.frame)) << chained.game.Failure();
+  EXPECT_TRUE(ForwarderUsed(chained.game.processId()));
+  EXPECT_TRUE(chained.game.Running());
+  EXPECT_EQ(chained.game.Failure(), "");
+}
+
 // Settings that cannot be followed: a library that is not there, the overlay's d3d8.dll itself, a copy of it under
 // another name, and a library without Direct3DCreate8. The game runs on the system's Direct3D 8 with the overlay
 // drawn once, and no library so named is left loaded in it.

@@ -162,5 +162,71 @@ TEST(GuestTables, ADeviceWhoseTableIsPutBackCountsAndEndsAsTheSystems) {
   EXPECT_EQ(Differences(alone, withOverlay), "") << game.Failure();
 }
 
+// Another tool that chains its Present and EndScene to the table's functions, before the overlay patched the table
+// (through the system's d3d8.dll) or after it (through a throwaway device of "d3d8.dll", the overlay's, as recorders
+// and second overlays find the table): the overlay shows in every device the game makes, the first and those made
+// again, and the tool's functions see every present and scene.
+class GuestTools : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(GuestTools, AToolChainedBeforeOrAfterKeepsTheOverlayInEveryDevice) {
+  Overlay overlay;
+  overlay.SetLine(10, 200, "line", 0xFFFF0000, true);
+  overlay.ShowLine(true);
+  Game game(std::string(kGame) + " --recreate-after 100 --other-tool " + GetParam());
+  for (std::uint32_t device = 1; device <= 3; ++device) {
+    const auto shownByThisDevice = [&](const Frame& f) {
+      return game.report()->captureDevice == device && ShowsTheLine(f);
+    };
+    EXPECT_TRUE(shownByThisDevice(game.WaitForFrame(shownByThisDevice, 8000)))
+        << "device " << device << ": " << game.Failure();
+  }
+  // The tool counts a present before the game does: read around the game's count, the two bracket it.
+  const std::uint32_t before = game.report()->toolPresents.load();
+  const std::uint32_t frames = game.report()->frames.load();
+  const std::uint32_t after = game.report()->toolPresents.load();
+  EXPECT_LE(before, frames + 1) << "the tool's Present was called more than once a present";
+  EXPECT_GE(after, frames) << "the tool's Present was passed by";
+  EXPECT_GE(game.report()->toolEndScenes.load(), frames);
+  EXPECT_EQ(game.Failure(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Guest, GuestTools, ::testing::Values("first", "late"));
+
+// A device that cannot take the overlay's textures for a while (its video memory full): the line and the frame rate
+// show by themselves once it can again, and the overlay asks far less often than every frame meanwhile.
+TEST(GuestMemory, WhatCouldNotBeUploadedShowsOnceTheDeviceCanTakeIt) {
+  Overlay overlay;
+  overlay.SetLine(10, 200, "line", 0xFFFF0000, true);
+  overlay.ShowLine(true);
+  overlay.ShowFps(true);
+  Game game(std::string(kGame) + " --refuse-textures 1500");
+  ASSERT_TRUE(game.WaitForFrames(30)) << game.Failure();
+  const auto everything = [](const Frame& f) { return ShowsTheLine(f) && f.Has(0xFFFF00, RECT{200, 0, 320, 40}); };
+  const Frame frame = game.WaitForFrame(everything, 8000);
+  EXPECT_TRUE(everything(frame)) << "line " << ShowsTheLine(frame) << ", frame rate missing";
+  const std::uint32_t refused = game.report()->refusedTextures.load();
+  EXPECT_GT(refused, 0u) << "nothing was refused: the test shows nothing";
+  EXPECT_LT(refused, 60u) << "tried too often while the device was full";
+  EXPECT_EQ(game.Failure(), "");
+}
+
+// The flip probe leaves nothing on the game's thread: a WH_CBT hook there sees the windows the system's Direct3D 8
+// makes, and no more with the overlay.
+TEST(GuestWindows, AHookOnTheGamesThreadSeesNoWindowOfTheOverlays) {
+  const std::string arguments = std::string(kGame) + " --swap flip --back-buffers 2 --cbt-hook";
+  std::uint32_t alone = 0;
+  {
+    Game game(arguments, "va_vazu_testgame.exe", false);
+    ASSERT_TRUE(game.WaitForFrames(30)) << game.Failure();
+    alone = game.report()->hookedWindows.load();
+  }
+  Overlay overlay;
+  ShowEverything(overlay, NewRunFolder() / "picture.bmp");
+  Game game(arguments);
+  EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine))) << game.Failure();
+  ASSERT_TRUE(game.WaitForFrames(30)) << game.Failure();
+  EXPECT_EQ(game.report()->hookedWindows.load(), alone);
+}
+
 }  // namespace
 }  // namespace e2e

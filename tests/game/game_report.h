@@ -34,6 +34,15 @@ struct Report {
   // --failing-reset: what the first Reset (a D3DPOOL_DEFAULT texture held) and the second returned.
   std::atomic<std::int32_t> firstReset;
   std::atomic<std::int32_t> secondReset;
+  // --second-table: the presents the game made of objects with the counting table, and the calls its functions saw.
+  std::atomic<std::uint32_t> privatePresents;
+  std::atomic<std::uint32_t> countedPresents;
+  // --other-tool: the calls of the tool's Present and EndScene.
+  std::atomic<std::uint32_t> toolPresents;
+  std::atomic<std::uint32_t> toolEndScenes;
+  // --refuse-textures: the textures refused; --cbt-hook: the windows made on the game's thread once it runs.
+  std::atomic<std::uint32_t> refusedTextures;
+  std::atomic<std::uint32_t> hookedWindows;
   std::uint32_t maxTextureWidth;               // the device's largest texture
   std::uint32_t maxTextureHeight;
   char firstMismatch[192];                     // which state or buffer, what was set, what was read

@@ -16,6 +16,8 @@ const SystemSlots kSystemSlots = {
     SLOT_OF(IDirect3DDevice8Vtbl, CreateAdditionalSwapChain),
     SLOT_OF(IDirect3DDevice8Vtbl, Present),
     SLOT_OF(IDirect3DDevice8Vtbl, CopyRects),
+    SLOT_OF(IDirect3DDevice8Vtbl, EndScene),
+    SLOT_OF(IDirect3DDevice8Vtbl, CreateTexture),
     static_cast<int>(sizeof(IDirect3DDevice8Vtbl) / sizeof(void*)),
     SLOT_OF(IDirect3DSwapChain8Vtbl, Present),
     static_cast<int>(sizeof(IDirect3DSwapChain8Vtbl) / sizeof(void*)),

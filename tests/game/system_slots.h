@@ -9,6 +9,8 @@ struct SystemSlots {
   int deviceCreateSwapChain;      // IDirect3DDevice8::CreateAdditionalSwapChain
   int devicePresent;
   int deviceCopyRects;
+  int deviceEndScene;
+  int deviceCreateTexture;
   int deviceSlots;                // IDirect3DDevice8's methods
   int swapChainPresent;
   int swapChainSlots;             // IDirect3DSwapChain8's methods

@@ -20,6 +20,7 @@
 //                        [--side-thread shaders|states|process] [--failing-reset] [--defaults]
 //                        [--release-on-request] [--restore-table]
 //                        [--first-rect-only] [--texture-copies-refused] [--documented-flip] [--second-table]
+//                        [--other-tool first|late] [--refuse-textures MS] [--cbt-hook]
 //
 // Threads, resets, defaults and lifetimes:
 //   --side-thread MODE  a multithreaded device presented by a thread of its own while the window's thread calls the
@@ -51,7 +52,17 @@
 //   --documented-flip   a FLIP swap chain rotates as the documentation says: after Present the former front buffer
 //                       is the last back buffer, emulated over the system's rotation with whole-surface copies.
 //   --second-table      every second device made (2nd, 4th, ...: with --recreate-after) gets a method table of its
-//                       own, a copy of the system's, and so do its additional swap chains, as a wrapper's would.
+//                       own, and so do its additional swap chains, as a wrapper's would: functions of the game's own
+//                       that count their calls and call on to the system's (counted_tables.h).
+//   --refuse-textures MS  for MS milliseconds from the first device's creation, CreateTexture fails with
+//                       D3DERR_OUTOFVIDEOMEMORY, as on a device whose video memory the game has filled, for every
+//                       caller but the game itself, counting the refusals (refusedTextures).
+// Other components in the game:
+//   --other-tool first  a tool that patched the system's device table before anything else (through the system's own
+//                       d3d8.dll): its Present and EndScene count their calls and call on to what they replaced.
+//   --other-tool late   the same tool finding the table as recorders and second overlays do: a throwaway device made
+//                       through "d3d8.dll" by name (an overlay's, where there is one), released once patched.
+//   --cbt-hook          a WH_CBT hook on the game's thread counts the windows made on it once the game runs.
 #include <windows.h>
 // Direct3D's interface identifiers, for GetContainer, are defined here.
 #include <initguid.h>
@@ -65,6 +76,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/game/counted_tables.h"
 #include "tests/game/game_report.h"
 #include "tests/game/system_slots.h"
 #include "tests/support/screen_pixels.h"
@@ -111,6 +123,9 @@ struct Options {
   bool textureCopiesRefused = false;
   bool documentedFlip = false;
   bool secondTable = false;
+  enum class Tool { None, First, Late } tool = Tool::None;
+  DWORD refuseTexturesMs = 0;
+  bool cbtHook = false;
 };
 
 bool ParseSize(const char* text, UINT& width, UINT& height) {
@@ -220,6 +235,16 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.documentedFlip = true;
     } else if (a == "--second-table") {
       options.secondTable = true;
+    } else if (a == "--other-tool") {
+      const std::string t = next;
+      options.tool = t == "first" ? Options::Tool::First : t == "late" ? Options::Tool::Late : Options::Tool::None;
+      if (options.tool == Options::Tool::None) return false;
+      ++i;
+    } else if (a == "--refuse-textures") {
+      options.refuseTexturesMs = static_cast<DWORD>(std::strtoul(next, nullptr, 10));
+      ++i;
+    } else if (a == "--cbt-hook") {
+      options.cbtHook = true;
     } else if (a == "--recreate-after") {
       options.recreateAfter = static_cast<UINT>(std::strtoul(next, nullptr, 10));
       ++i;
@@ -371,6 +396,9 @@ using ChainPresentFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3DSwapChain8*, const R
 using CreateDeviceFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3D8*, UINT, D3DDEVTYPE, HWND, DWORD,
                                                    D3DPRESENT_PARAMETERS*, IDirect3DDevice8**);
 using CreateChainFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice8*, D3DPRESENT_PARAMETERS*, IDirect3DSwapChain8**);
+using EndSceneFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice8*);
+using CreateTextureFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice8*, UINT, UINT, UINT, DWORD, D3DFORMAT, D3DPOOL,
+                                                    IDirect3DTexture8**);
 
 struct SystemTables {
   Method* device = nullptr;             // the table all the system's devices share
@@ -382,12 +410,26 @@ struct SystemTables {
   Method chainPresent = nullptr;
   Method createDevice = nullptr;
   Method createChain = nullptr;
+  Method createTexture = nullptr;
   bool flip = false;                    // the game's swap chains flip (--documented-flip rotates them)
   bool firstRectOnly = false;           // how the patched CopyRects copies
   bool textureCopiesRefused = false;
   LONG devicesMade = 0;
 };
 SystemTables g_system;
+// The report, for the functions the game puts into tables.
+testgame::Report* g_report = nullptr;
+
+// --refuse-textures: until when, and whether the game itself is making its resources.
+ULONGLONG g_refuseUntil = 0;
+bool g_gameCreating = false;
+
+// --other-tool: what the tool's Present and EndScene replaced and call on to.
+struct OtherTool {
+  Method present = nullptr;
+  Method endScene = nullptr;
+};
+OtherTool g_tool;
 
 Method* TableOf(void* object) {
   Method* table = nullptr;
@@ -442,6 +484,36 @@ HRESULT STDMETHODCALLTYPE CopyAsAnotherSystem(IDirect3DDevice8* device, IDirect3
   const HRESULT result =
       reinterpret_cast<CopyRectsFn>(g_system.copyRects)(device, source, rects, std::min(count, 1u), destination, points);
   return count > 1 && SUCCEEDED(result) ? D3D_OK : result;
+}
+
+HRESULT STDMETHODCALLTYPE RefusingCreateTexture(IDirect3DDevice8* device, UINT width, UINT height, UINT levels,
+                                                DWORD usage, D3DFORMAT format, D3DPOOL pool,
+                                                IDirect3DTexture8** texture) {
+  if (!g_gameCreating && g_refuseUntil != 0 && GetTickCount64() < g_refuseUntil) {
+    g_report->refusedTextures.fetch_add(1);
+    return D3DERR_OUTOFVIDEOMEMORY;
+  }
+  return reinterpret_cast<CreateTextureFn>(g_system.createTexture)(device, width, height, levels, usage, format, pool,
+                                                                  texture);
+}
+
+HRESULT STDMETHODCALLTYPE ToolPresent(IDirect3DDevice8* device, const RECT* source, const RECT* destination,
+                                      HWND window, const RGNDATA* dirty) {
+  g_report->toolPresents.fetch_add(1);
+  return reinterpret_cast<DevicePresentFn>(g_tool.present)(device, source, destination, window, dirty);
+}
+
+HRESULT STDMETHODCALLTYPE ToolEndScene(IDirect3DDevice8* device) {
+  g_report->toolEndScenes.fetch_add(1);
+  return reinterpret_cast<EndSceneFn>(g_tool.endScene)(device);
+}
+
+// The tool's Present and EndScene into `table`, calling on to what was there.
+bool PatchAsTheTool(Method* table) {
+  const testgame::SystemSlots& slots = testgame::kSystemSlots;
+  g_tool.present = table[slots.devicePresent];
+  g_tool.endScene = table[slots.deviceEndScene];
+  return WriteSlot(table, slots.devicePresent, &ToolPresent) && WriteSlot(table, slots.deviceEndScene, &ToolEndScene);
 }
 
 // --documented-flip: what each swap chain (the device's own under the device's key) presented last, its "front
@@ -604,10 +676,16 @@ bool PatchTheSystem(const Options& options, HINSTANCE instance) {
       patched = patched && WriteSlot(deviceTable, slots.devicePresent, &DevicePresentAsDocumented) &&
                 WriteSlot(chainTable, slots.swapChainPresent, &ChainPresentAsDocumented);
     }
+    if (options.refuseTexturesMs != 0) {
+      g_system.createTexture = deviceTable[slots.deviceCreateTexture];
+      patched = patched && WriteSlot(deviceTable, slots.deviceCreateTexture, &RefusingCreateTexture);
+    }
+    if (options.tool == Options::Tool::First) patched = patched && PatchAsTheTool(deviceTable);
     if (options.secondTable) {
-      g_system.privateDevice.assign(deviceTable, deviceTable + slots.deviceSlots);
+      g_system.privateDevice.assign(static_cast<std::size_t>(slots.deviceSlots), nullptr);
+      g_system.privateChain.assign(static_cast<std::size_t>(slots.swapChainSlots), nullptr);
+      testgame::MakeCountedTables(deviceTable, g_system.privateDevice.data(), chainTable, g_system.privateChain.data());
       g_system.privateDevice[slots.deviceCreateSwapChain] = reinterpret_cast<Method>(&CreateChainWithATableOfItsOwn);
-      g_system.privateChain.assign(chainTable, chainTable + slots.swapChainSlots);
       patched = patched && WriteSlot(direct3dTable, slots.createDevice, &CreateEverySecondDeviceWithATableOfItsOwn);
     }
   }
@@ -617,6 +695,40 @@ bool PatchTheSystem(const Options& options, HINSTANCE instance) {
   if (hidden) DestroyWindow(hidden);
   // The system's library stays loaded: its tables and these functions are in use for the process's life.
   return patched;
+}
+
+// --other-tool late: the tool finds the device table through a throwaway device of "d3d8.dll", whichever library
+// that name loads, patches it and lets the device go.
+bool PatchAsALateTool(HINSTANCE instance) {
+  HMODULE library = LoadLibraryA("d3d8.dll");
+  using CreateFn = IDirect3D8*(WINAPI*)(UINT);
+  const auto create =
+      library ? reinterpret_cast<CreateFn>(reinterpret_cast<void (*)()>(GetProcAddress(library, "Direct3DCreate8")))
+              : nullptr;
+  IDirect3D8* direct3d = create ? create(D3D_SDK_VERSION) : nullptr;
+  HWND hidden = CreateWindowA("VaVazuTestGame", "tool", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64, nullptr, nullptr, instance,
+                              nullptr);
+  D3DPRESENT_PARAMETERS parameters{};
+  parameters.BackBufferWidth = 64;
+  parameters.BackBufferHeight = 64;
+  parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
+  parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+  parameters.hDeviceWindow = hidden;
+  parameters.Windowed = TRUE;
+  IDirect3DDevice8* device = nullptr;
+  const bool patched = direct3d && hidden &&
+                       SUCCEEDED(direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hidden,
+                                                        D3DCREATE_HARDWARE_VERTEXPROCESSING, &parameters, &device)) &&
+                       PatchAsTheTool(TableOf(device));
+  ReleaseAndClear(device);
+  ReleaseAndClear(direct3d);
+  if (hidden) DestroyWindow(hidden);
+  return patched;
+}
+
+LRESULT CALLBACK CountWindowsMade(int code, WPARAM wParam, LPARAM lParam) {
+  if (code == HCBT_CREATEWND) g_report->hookedWindows.fetch_add(1);
+  return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 class CGame {
@@ -717,6 +829,7 @@ bool CGame::Start(HINSTANCE instance) {
   if (!section_) return false;
   report_ = static_cast<testgame::Report*>(MapViewOfFile(section_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
   if (!report_) return false;
+  g_report = report_;
 
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = WindowProc;
@@ -736,9 +849,17 @@ bool CGame::Start(HINSTANCE instance) {
     chainWindows_.push_back(chainWindow);
   }
   if ((options_.restoreTable || options_.firstRectOnly || options_.textureCopiesRefused || options_.documentedFlip ||
-       options_.secondTable) &&
+       options_.secondTable || options_.refuseTexturesMs != 0 || options_.tool == Options::Tool::First) &&
       !PatchTheSystem(options_, instance)) {
     Fail("patching the system's tables", E_FAIL);
+    return false;
+  }
+  if (options_.tool == Options::Tool::Late && !PatchAsALateTool(instance)) {
+    Fail("patching as a tool through d3d8.dll", E_FAIL);
+    return false;
+  }
+  if (options_.cbtHook && !SetWindowsHookExA(WH_CBT, CountWindowsMade, nullptr, GetCurrentThreadId())) {
+    Fail("SetWindowsHookEx", E_FAIL);
     return false;
   }
   direct3d_ = Direct3DCreate8(D3D_SDK_VERSION);
@@ -797,6 +918,7 @@ bool CGame::CreateDevice() {
     device_ = nullptr;
     return false;
   }
+  if (options_.refuseTexturesMs != 0 && g_refuseUntil == 0) g_refuseUntil = GetTickCount64() + options_.refuseTexturesMs;
   D3DCAPS8 caps{};
   if (SUCCEEDED(device_->GetDeviceCaps(&caps))) {
     report_->maxTextureWidth = caps.MaxTextureWidth;
@@ -811,6 +933,11 @@ bool CGame::CreateDevice() {
 }
 
 bool CGame::CreateResources() {
+  // The game's own textures are never refused (--refuse-textures).
+  struct GameCreating {
+    GameCreating() { g_gameCreating = true; }
+    ~GameCreating() { g_gameCreating = false; }
+  } creating;
   for (IDirect3DTexture8*& texture : textures_) {
     if (FAILED(device_->CreateTexture(4, 4, 1, 0, D3DFMT_A8R8G8B8, D3DPOOL_MANAGED, &texture))) {
       Fail("CreateTexture", E_FAIL);
@@ -1646,10 +1773,22 @@ void CGame::Frame() {
     Sleep(10);
     return;
   }
+  // Counted before each call, so that the counting table's functions never see more than these.
+  const auto privately = [](void* object) {
+    if (!g_system.privateDevice.empty() &&
+        (TableOf(object) == g_system.privateDevice.data() || TableOf(object) == g_system.privateChain.data())) {
+      g_report->privatePresents.fetch_add(1);
+    }
+  };
+  privately(device_);
   const HRESULT presented = device_->Present(options_.sourceGiven ? &options_.source : nullptr, nullptr, nullptr,
                                              nullptr);
   if (FAILED(presented) && presented != D3DERR_DEVICELOST) Fail("Present", presented);
-  for (IDirect3DSwapChain8* chain : chains_) chain->Present(nullptr, nullptr, nullptr, nullptr);
+  for (IDirect3DSwapChain8* chain : chains_) {
+    privately(chain);
+    chain->Present(nullptr, nullptr, nullptr, nullptr);
+  }
+  if (options_.secondTable) report_->countedPresents.store(static_cast<std::uint32_t>(testgame::CountedPresents()));
   report_->frames.fetch_add(1);
   if (options_.oddState) CheckOddStates();
   if (options_.bindReleased && releasedTexture_) CheckReleasedBindings();
