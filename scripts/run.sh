@@ -5,20 +5,31 @@
 # screenshot of the dialog to build/mingw/va_vazu.png, then sends the dialog's texts, switches the frame rate on,
 # presses INSERT, HOME and END in the game, saves what the game shows to build/mingw/va_vazu_preview.png, and
 # closes them.
+# (build/mingw64 in place of build/mingw where the machine runs no 32-bit code, under 64-bit Wine.)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
 
-cmake -S "$root" -B "$root/build/mingw" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" >/dev/null
-cmake --build "$root/build/mingw" -j "$(nproc)" \
+build="$root/build/mingw"
+toolchain="$root/cmake/toolchain-i686-mingw.cmake"
+VA_BUILD="$build"
+. "$root/scripts/wine-env.sh"
+if ! va_runs_32bit; then
+  # A kernel that runs 64-bit user code only: the same program, built for 64-bit Windows, under 64-bit Wine.
+  echo "run.sh: this machine runs no 32-bit code; running a 64-bit build under 64-bit Wine"
+  build="$root/build/mingw64"
+  toolchain="$root/cmake/toolchain-x86_64-mingw.cmake"
+  VA_BUILD="$build"
+  VA_WINE64=1
+fi
+cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
+cmake --build "$build" -j "$(nproc)" \
   --target va_vazu overlay_hvcomms overlay_hvhook overlay_d3d8 va_vazu_preview va_vazu_demo
 
-VA_BUILD="$root/build/mingw"
 # Wide enough for the 800-pixel preview beside the dialog, which opens in the middle of the screen.
 VA_XVFB_SCREEN=2560x1024x24
 . "$root/scripts/wine-env.sh"
-bin="$root/build/mingw/bin"
+bin="$build/bin"
 
 headless=0
 if [ -z "${DISPLAY:-}" ] || ! xdpyinfo >/dev/null 2>&1; then headless=1; fi
@@ -29,7 +40,7 @@ va_make_prefix
 # The dialog in a folder of its own with the overlay's hvcomms.dll and HVHook.dll beside it, where its library
 # search finds them; the game in another with the overlay's d3d8.dll beside it, where the game's own search finds
 # it first (wine-env.sh tells Wine to take it: WINEDLLOVERRIDES=d3d8=n,b).
-run="$root/build/mingw/run"
+run="$build/run"
 mkdir -p "$run/dialog" "$run/game"
 cp "$bin/va_vazu.exe" "$bin/overlay/hvcomms.dll" "$bin/overlay/HVHook.dll" "$run/dialog/"
 cp "$bin/va_vazu_preview.exe" "$bin/overlay/d3d8.dll" "$run/game/"
@@ -41,16 +52,16 @@ if [ ! -f "$WINEPREFIX/drive_c/test.jpg" ]; then
     echo "Could not make the sample picture C:\test.jpg" >&2
 fi
 # The game first, as a player would start it; it moves beside the dialog once that shows.
-(cd "$run/game" && wine va_vazu_preview.exe --beside "Holvane Demo App") &
+(cd "$run/game" && "$VA_WINE" va_vazu_preview.exe --beside "Holvane Demo App") &
 for _ in $(seq 1 100); do
   xwininfo -root -tree 2>/dev/null | grep -q '"va_vazu preview' && break
   sleep 0.1
 done
 cd "$run/dialog"
 if [ "$headless" -eq 0 ]; then
-  wine va_vazu.exe
+  "$VA_WINE" va_vazu.exe
 else
-  wine va_vazu.exe &
+  "$VA_WINE" va_vazu.exe &
   window=""
   for _ in $(seq 1 100); do
     window=$(xwininfo -name "Holvane Demo App" 2>/dev/null | awk '/Window id:/ {print $4}' || true)
@@ -58,11 +69,11 @@ else
     sleep 0.1
   done
   sleep 1
-  import -window "${window:-root}" "$root/build/mingw/va_vazu.png"
-  echo "Saved a screenshot of the dialog to build/mingw/va_vazu.png"
-  if wine "$bin/va_vazu_demo.exe" "$run/game.bmp" && convert "$run/game.bmp" "$root/build/mingw/va_vazu_preview.png"; then
+  import -window "${window:-root}" "$build/va_vazu.png"
+  echo "Saved a screenshot of the dialog to ${build#"$root"/}/va_vazu.png"
+  if "$VA_WINE" "$bin/va_vazu_demo.exe" "$run/game.bmp" && convert "$run/game.bmp" "$build/va_vazu_preview.png"; then
     echo "Saved a screenshot of the game with the line, the block, the picture and the frame rate to" \
-      "build/mingw/va_vazu_preview.png"
+      "${build#"$root"/}/va_vazu_preview.png"
   else
     echo "Could not play the dialog and the game" >&2
     exit 1

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Installs what building and testing va_vazu needs on Debian or Ubuntu, skipping what is already there:
 # CMake, the host compilers for the unit tests, MinGW-w64 for the 32-bit Windows build, 32-bit Wine with the
-# 32-bit Mesa drivers that its Direct3D needs, Xvfb.
+# 32-bit Mesa drivers that its Direct3D needs (and their 64-bit counterparts), Xvfb.
 set -euo pipefail
 
 # libgl1-mesa-dri:i386 is Mesa's software renderer for Wine's Direct3D; fonts-liberation gives Wine the
 # metrics of Arial and Courier New, in which the overlay draws its texts.
+# The 64-bit MinGW-w64, Wine and Mesa are for machines that run no 32-bit code (scripts/test.sh).
 packages=(cmake make g++ clang googletest g++-mingw-w64-i686 binutils-mingw-w64-i686 wine wine32:i386
-          libgl1-mesa-dri:i386 xvfb xauth x11-utils libxtst6 imagemagick python3 fonts-liberation)
+          libgl1-mesa-dri:i386 xvfb xauth x11-utils libxtst6 imagemagick python3 fonts-liberation
+          g++-mingw-w64-x86-64 wine64 libgl1-mesa-dri)
 
 # Wanted where the distribution has it: clang's runtime for the fuzzing test (skipped without it).
 optional=(libclang-rt-dev)

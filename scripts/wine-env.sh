@@ -9,7 +9,21 @@ export WINEDEBUG=-all
 # d3d8=n,b: a d3d8.dll beside a game (the overlay's) is taken before Wine's own, as Windows does by itself;
 # Wine reads this when a process starts, so it is set here for everything the tests start.
 export WINEDLLOVERRIDES="mscoree=;mshtml=;d3d8=n,b"
-export WINEARCH=win32
+# Some machines' kernels run 64-bit user code only (certain virtual machines): 32-bit Wine cannot start there, and
+# the tests run a 64-bit build under 64-bit Wine instead (VA_WINE64=1, set by scripts/test.sh).
+if [ "${VA_WINE64:-0}" = 1 ]; then
+  export WINEARCH=win64
+  export WINELOADER=/usr/lib/wine/wine64
+  export VA_WINE=/usr/lib/wine/wine64
+else
+  export WINEARCH=win32
+  export VA_WINE=wine
+fi
+
+# Whether this machine runs 32-bit programs: the 32-bit Wine loader starts and says its version.
+va_runs_32bit() {
+  /usr/lib/wine/wine --version >/dev/null 2>&1
+}
 
 va_start_xvfb() {
   if [ -n "${DISPLAY:-}" ] && xdpyinfo >/dev/null 2>&1; then
@@ -36,10 +50,10 @@ va_make_prefix() {
   if [ ! -f "$WINEPREFIX/.va_ready" ]; then
     rm -rf "$WINEPREFIX"
     mkdir -p "$(dirname "$WINEPREFIX")"
-    wineboot -i >/dev/null 2>&1
+    "$VA_WINE" wineboot -i >/dev/null 2>&1
     # Without a window manager, Wine's managed windows freeze for two seconds whenever one is hidden or
     # destroyed; unmanaged windows also take the X keyboard focus when they come to the foreground.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+    "$VA_WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
     wineserver -w
     touch "$WINEPREFIX/.va_ready"
   fi

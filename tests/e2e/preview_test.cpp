@@ -97,10 +97,10 @@ std::vector<std::string> ImportedLibraries(const fs::path& file) {
     return true;
   };
   IMAGE_DOS_HEADER dos{};
-  IMAGE_NT_HEADERS32 nt{};
+  IMAGE_NT_HEADERS nt{};  // of the build's own kind, 32- or 64-bit
   std::vector<std::string> names;
   if (!read(0, dos) || !read(static_cast<std::size_t>(dos.e_lfanew), nt)) return names;
-  const std::size_t sections = static_cast<std::size_t>(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) +
+  const std::size_t sections = static_cast<std::size_t>(dos.e_lfanew) + offsetof(IMAGE_NT_HEADERS, OptionalHeader) +
                                nt.FileHeader.SizeOfOptionalHeader;
   // Where an address of the loaded image lies in the file; 0 when no section holds it.
   const auto offsetOf = [&](DWORD address) -> std::size_t {

@@ -52,6 +52,9 @@ D3D8_EXPORTS = {"Direct3DCreate8", "ValidatePixelShader", "ValidateVertexShader"
 failures = []
 
 
+# The Wine that runs the build: scripts/wine-env.sh names 64-bit Wine where the machine runs no 32-bit code.
+WINE = os.environ.get("VA_WINE", "wine")
+
 def check(condition, message):
     if not condition:
         failures.append(message)
@@ -105,7 +108,7 @@ def count_colour(bmp_path, colour, left, top, right, bottom):
 
 def close(process, image, env):
     """Asks the program's windows to close, as the close box does; its exit code, or None if it stayed."""
-    subprocess.run(["wine", "taskkill", "/im", image], env=env,
+    subprocess.run([WINE, "taskkill", "/im", image], env=env,
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
     try:
         return process.wait(timeout=30)
@@ -124,18 +127,18 @@ def overlay_shows_in_the_preview(work, demo, env):
     # of the wine that starts it.
     game_env = dict(env, WINEDLLOVERRIDES=env.get("WINEDLLOVERRIDES", "") + ";d3d8=n,b")
     width, height = SCENE_SIZE
-    preview = subprocess.Popen(["wine", "va_vazu_preview.exe", "--pos", "0,0", "--size", "%dx%d" % SCENE_SIZE,
+    preview = subprocess.Popen([WINE, "va_vazu_preview.exe", "--pos", "0,0", "--size", "%dx%d" % SCENE_SIZE,
                                 "--scene", "..\\scene.bmp"],
                                cwd=os.path.join(work, "preview"), env=game_env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    program = subprocess.Popen(["wine", "va_vazu.exe"], cwd=work, env=env,
+    program = subprocess.Popen([WINE, "va_vazu.exe"], cwd=work, env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     try:
         shot = os.path.join(work, "preview.bmp")
         # Its messages go to a file: a pipe would stay open as long as the Wine processes it started.
         messages = os.path.join(work, "demo.txt")
         with open(messages, "w") as out:
-            driven = subprocess.run(["wine", demo, "preview.bmp"], cwd=work, env=env, stdout=out, stderr=out,
+            driven = subprocess.run([WINE, demo, "preview.bmp"], cwd=work, env=env, stdout=out, stderr=out,
                                     timeout=60)
         check(driven.returncode == 0 and os.path.exists(shot),
               "the dialog and the preview started from the unpacked archive and answered the demo driver (%s)" %
@@ -152,7 +155,7 @@ def standins_record(work, env):
     """Runs va_vazu.exe copied into standins/ until it has hooked the keyboard, then closes it."""
     folder = os.path.join(work, "standins")
     shutil.copy(os.path.join(work, "va_vazu.exe"), folder)
-    program = subprocess.Popen(["wine", "va_vazu.exe"], cwd=folder, env=env,
+    program = subprocess.Popen([WINE, "va_vazu.exe"], cwd=folder, env=env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     trace_path = os.path.join(folder, "trace.log")
     started = False
