@@ -1,7 +1,7 @@
 // When to try again what failed for want of something the device may have again later, such as video memory: at
-// once the first time, then after waits that double from a tenth of a second to two seconds. A device that stays
-// full pays for one failed attempt every two seconds at most, never every frame; one that frees memory, or is reset,
-// gets the overlay's element back within that.
+// once the first time, then after waits that double from 50 ms to a quarter of a second. A device that stays full
+// pays for a failed attempt (a refused CreateTexture, a band or two of upload) four times a second at most, never
+// every frame; one that frees memory, or is reset, gets the overlay's element back within a quarter of a second.
 #pragma once
 
 #include <algorithm>
@@ -11,8 +11,8 @@ namespace ingame {
 
 class CBackoff {
  public:
-  static constexpr std::uint64_t kFirstWaitMicroseconds = 100'000;
-  static constexpr std::uint64_t kLongestWaitMicroseconds = 2'000'000;
+  static constexpr std::uint64_t kFirstWaitMicroseconds = 50'000;
+  static constexpr std::uint64_t kLongestWaitMicroseconds = 250'000;
 
   // Whether an attempt is due at `now` (microseconds of one clock).
   bool Due(std::uint64_t now) const { return now >= next_; }

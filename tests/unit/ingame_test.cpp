@@ -220,7 +220,7 @@ TEST(UploadPlan, AnEmptyImageHasNothingToFill) {
   EXPECT_TRUE(one.Done());
 }
 
-// A device that stays full is asked again at most every two seconds; a reset or new content asks at once, and the
+// A device that stays full is asked again at most four times a second; a reset or new content asks at once, and the
 // first success starts the waits over.
 TEST(Backoff, WaitsDoubleUpToTheLongestAndStartOverOnSuccess) {
   CBackoff retry;
