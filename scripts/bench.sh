@@ -19,8 +19,18 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build="${VA_BENCH_BUILD:-$root/build/bench}"
 began=$(date +%s)
 
+# Where the kernel runs no 32-bit code, the same program built for 64-bit Windows, under 64-bit Wine.
+toolchain="$root/cmake/toolchain-i686-mingw.cmake"
+VA_BUILD="$build"
+. "$root/scripts/wine-env.sh"
+if ! va_runs_32bit; then
+  echo "bench.sh: this machine runs no 32-bit code; measuring a 64-bit build under 64-bit Wine" >&2
+  toolchain="$root/cmake/toolchain-x86_64-mingw.cmake"
+  build="${VA_BENCH_BUILD:-$root/build/bench64}"
+  VA_WINE64=1
+fi
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release \
-  -DCMAKE_TOOLCHAIN_FILE="$root/cmake/toolchain-i686-mingw.cmake" -DVA_VAZU_TESTS=OFF >/dev/null
+  -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DVA_VAZU_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target va_vazu_bench va_vazu_game_bench >/dev/null
 
 # Everything measured runs on one processor: the programs, the driver, the Wine server and the X server. Left
@@ -42,7 +52,7 @@ VA_XVFB_SCREEN=2560x1440x24
 va_start_xvfb
 va_make_prefix
 # A running wineserver, so that its start-up is not counted in the first measurement.
-wineboot >/dev/null 2>&1
+"$VA_WINE" wineboot >/dev/null 2>&1
 
 load() { cut -d' ' -f1-3 /proc/loadavg; }
 
@@ -52,7 +62,7 @@ bench_dialog() {
   before=$(load)
   echo "## The dialog"
   echo
-  wine "$build/bin/va_vazu_bench.exe" "$@"
+  "$VA_WINE" "$build/bin/va_vazu_bench.exe" "$@"
   echo
   echo "On processor $cpu; the machine's load average (1, 5, 15 min) was $before before, $(load) after."
 }
@@ -65,7 +75,7 @@ bench_game() {
   echo "## The overlay in a game"
   echo
   # shellcheck disable=SC2086
-  wine "$build/bin/va_vazu_game_bench.exe" ${VA_BENCH_GAME_ARGS:-}
+  "$VA_WINE" "$build/bin/va_vazu_game_bench.exe" ${VA_BENCH_GAME_ARGS:-}
   echo
   echo "On processor $cpu; the machine's load average (1, 5, 15 min) was $before before, $(load) after."
 }
