@@ -54,12 +54,14 @@ ULONG STDMETHODCALLTYPE Release(IDirect3DDevice8* device) noexcept {
 
 HRESULT STDMETHODCALLTYPE CreateAdditionalSwapChain(IDirect3DDevice8* device, D3DPRESENT_PARAMETERS* parameters,
                                                     IDirect3DSwapChain8** chain) noexcept {
-  const CGameCallLock lock(device);
-  const HRESULT result = CallDevice<slots::kCreateAdditionalSwapChain>(device, parameters, chain);
-  if (SUCCEEDED(result) && parameters && chain && *chain) {
-    if (CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device)) overlay->AddChain(*chain, *parameters);
-  }
-  return result;
+  const auto create = [&] { return CallDevice<slots::kCreateAdditionalSwapChain>(device, parameters, chain); };
+  CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device);
+  if (!overlay) return create();
+  return overlay->Exclusively([&] {
+    const HRESULT result = create();
+    if (SUCCEEDED(result) && parameters && chain && *chain) overlay->AddChain(*chain, *parameters);
+    return result;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE Reset(IDirect3DDevice8* device, D3DPRESENT_PARAMETERS* parameters) noexcept {
@@ -100,23 +102,32 @@ HRESULT STDMETHODCALLTYPE SetRenderState(IDirect3DDevice8* device, D3DRENDERSTAT
 }
 
 // While the game records a state block, the overlay draws nothing: its calls would be recorded into the game's
-// block. So the start and end of recording are told to the overlay of every device.
+// block. So the start and end of recording are told to the overlay of every device, with no drawing between.
 HRESULT STDMETHODCALLTYPE BeginStateBlock(IDirect3DDevice8* device) noexcept {
-  const CGameCallLock lock(device);
-  const HRESULT result =
-      Followed<slots::kBeginStateBlock>(device, [](CStateMirror& m) { m.BeginStateBlock(); });
-  if (SUCCEEDED(result)) {
-    if (CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device)) overlay->SetRecording(true);
-  }
-  return result;
+  const auto begin = [&] {
+    return Followed<slots::kBeginStateBlock>(device, [](CStateMirror& m) { m.BeginStateBlock(); });
+  };
+  CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device);
+  if (!overlay) return begin();
+  return overlay->Exclusively([&] {
+    const HRESULT result = begin();
+    if (SUCCEEDED(result)) overlay->SetRecording(true);
+    return result;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE EndStateBlock(IDirect3DDevice8* device, DWORD* token) noexcept {
-  const CGameCallLock lock(device);
-  const HRESULT result = Followed<slots::kEndStateBlock>(
-      device, [token](CStateMirror& m) { if (token) m.EndStateBlock(*token); }, token);
-  if (CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device)) overlay->SetRecording(false);
-  return result;
+  const auto end = [&] {
+    return Followed<slots::kEndStateBlock>(
+        device, [token](CStateMirror& m) { if (token) m.EndStateBlock(*token); }, token);
+  };
+  CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device);
+  if (!overlay) return end();
+  return overlay->Exclusively([&] {
+    const HRESULT result = end();
+    overlay->SetRecording(false);
+    return result;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE ApplyStateBlock(IDirect3DDevice8* device, DWORD token) noexcept {
