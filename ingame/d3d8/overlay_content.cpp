@@ -262,6 +262,9 @@ class CContentWorker {
   // Wakes the worker. From a renderer, which must not wait: where the lock is had at once, the wake cannot be
   // missed; where not, the worker is awake at that moment or wakes on its own within kIdleWakeMs.
   void Wake() {
+    // The thread was made at the game's CreateDevice and starts at the first wake, the game's first present: while
+    // the game loads, nothing of the worker's runs beside it.
+    if (thread_ && !resumed_.exchange(true)) ResumeThread(thread_);
     const bool locked = TryAcquireSRWLockExclusive(&lock_) != FALSE;
     work_ = true;
     if (locked) ReleaseSRWLockExclusive(&lock_);
@@ -274,14 +277,12 @@ class CContentWorker {
 
   static BOOL CALLBACK StartThread(PINIT_ONCE, PVOID self, PVOID*) {
     auto* worker = static_cast<CContentWorker*>(self);
-    HANDLE thread = CreateThread(nullptr, 0, Run, worker, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, Run, worker, CREATE_SUSPENDED, nullptr);
     worker->running_ = thread != nullptr;
-    if (thread) {
-      // Below the game's threads, where the system's scheduler takes the hint (Wine's does not: there the worker
-      // paces itself, Pace).
-      SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
-      CloseHandle(thread);
-    }
+    // Below the game's threads, where the system's scheduler takes the hint (Wine's does not: there the worker
+    // paces itself, Pace).
+    if (thread) SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
+    worker->thread_ = thread;
     return TRUE;
   }
 
@@ -315,6 +316,8 @@ class CContentWorker {
 
   INIT_ONCE started_ = INIT_ONCE_STATIC_INIT;
   bool running_ = false;
+  HANDLE thread_ = nullptr;
+  std::atomic<bool> resumed_{false};
   std::atomic<void (*)()> housekeeping_{nullptr};
   SRWLOCK lock_ = SRWLOCK_INIT;
   CONDITION_VARIABLE wake_ = CONDITION_VARIABLE_INIT;

@@ -338,11 +338,8 @@ void COverlayRenderer::Prepare(const PresentChain& own) {
   if (!state || !usable_ || own.width == 0 || own.height == 0) return;
   ReadSharedState(*state);
   SetCanvas(Rect{0, 0, own.width, own.height});
+  // Posted now, made from the first present on (WakeContentWorker).
   PostJobs();
-  if (wakeWorker_) {
-    wakeWorker_ = wakeNow_ = false;
-    WakeContentWorker();
-  }
 }
 
 void COverlayRenderer::PostJobs() {
