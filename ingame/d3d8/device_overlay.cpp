@@ -22,10 +22,6 @@ constexpr int kRegistrations = 64;
 SRWLOCK g_registryLock = SRWLOCK_INIT;
 Registration g_registry[kRegistrations];
 std::atomic<int> g_registered{0};
-// How many devices are pure or multithreaded, and how many multithreaded: while none is, the state calls, and the
-// other methods, go straight to the system.
-std::atomic<int> g_followedDevices{0};
-std::atomic<int> g_lockedDevices{0};
 
 CDeviceOverlay* Lookup(const void* object) {
   const int count = g_registered.load(std::memory_order_acquire);
@@ -81,63 +77,55 @@ void Unregister(const void* object, const CDeviceOverlay* overlay) {
 }
 
 // The marks of the game's calls on multithreaded devices (CGameCallLock): one per thread that has made such a call,
-// each on a cache line of its own, found through a thread-local slot. The overlay's drawing looks through marks
-// [0, g_marksUsed). A thread's mark is given back when it ends (a fiber-local value's callback).
+// each on a cache line of its own, found from the thread's id (first where its id points, else further on), which
+// costs a call less than a thread-local slot. A thread's mark is given back when it ends (a fiber-local value's
+// callback). How many overlays draw on a multithreaded device at this moment: while none does, a marked call looks
+// no further.
 struct alignas(64) CallMark {
+  std::atomic<DWORD> thread{0};
   std::atomic<const void*> device{nullptr};
-  std::atomic<bool> taken{false};
 };
 constexpr int kMarks = 256;
 CallMark g_marks[kMarks];
-std::atomic<int> g_marksUsed{0};
-DWORD g_markSlot = TLS_OUT_OF_INDEXES;
 DWORD g_markEnd = FLS_OUT_OF_INDEXES;
+std::atomic<int> g_drawing{0};
+
+CallMark& MarkAt(DWORD thread, int step) { return g_marks[((thread >> 2) + static_cast<DWORD>(step)) % kMarks]; }
 
 void WINAPI GiveBackMark(void* mark) {
   if (!mark) return;
   static_cast<CallMark*>(mark)->device.store(nullptr, std::memory_order_release);
-  static_cast<CallMark*>(mark)->taken.store(false, std::memory_order_release);
+  static_cast<CallMark*>(mark)->thread.store(0, std::memory_order_release);
 }
 
-BOOL CALLBACK AllocateMarkSlots(PINIT_ONCE, PVOID, PVOID*) {
+BOOL CALLBACK AllocateMarkEnd(PINIT_ONCE, PVOID, PVOID*) {
   g_markEnd = FlsAlloc(&GiveBackMark);
-  g_markSlot = g_markEnd != FLS_OUT_OF_INDEXES ? TlsAlloc() : TLS_OUT_OF_INDEXES;
   return TRUE;
 }
 
-// The calling thread's mark, as it has it: null before its first marked call.
-CallMark* CurrentMark() {
-  const DWORD slot = g_markSlot;
-  if (slot == TLS_OUT_OF_INDEXES) return nullptr;
-  // TlsGetValue clears the thread's last error, which the game may be about to read.
-  const DWORD error = GetLastError();
-  void* const mark = TlsGetValue(slot);
-  SetLastError(error);
-  return static_cast<CallMark*>(mark);
+// The mark of `thread`, the calling one; null before its first marked call.
+CallMark* CurrentMark(DWORD thread) {
+  for (int step = 0; step < kMarks; ++step) {
+    CallMark& mark = MarkAt(thread, step);
+    if (mark.thread.load(std::memory_order_relaxed) == thread) return &mark;
+  }
+  return nullptr;
 }
 
-// The calling thread's mark, taken at its first marked call; null when none is left (its calls then take the lock).
-CallMark* ThisThreadMark() {
-  if (CallMark* mark = CurrentMark()) return mark;
-  if (g_markSlot == TLS_OUT_OF_INDEXES) return nullptr;
+// Takes a mark for `thread`, the calling one, given back when it ends; null when none is left (its calls then take
+// the lock).
+CallMark* TakeMark(DWORD thread) {
+  if (g_markEnd == FLS_OUT_OF_INDEXES) return nullptr;
   const DWORD error = GetLastError();
   CallMark* found = nullptr;
-  for (CallMark& mark : g_marks) {
-    if (!mark.taken.exchange(true, std::memory_order_acquire)) {
-      found = &mark;
-      break;
-    }
+  for (int step = 0; step < kMarks && !found; ++step) {
+    DWORD free = 0;
+    CallMark& mark = MarkAt(thread, step);
+    if (mark.thread.compare_exchange_strong(free, thread, std::memory_order_acquire)) found = &mark;
   }
-  if (found && (!TlsSetValue(g_markSlot, found) || !FlsSetValue(g_markEnd, found))) {
-    TlsSetValue(g_markSlot, nullptr);
-    found->taken.store(false, std::memory_order_release);
+  if (found && !FlsSetValue(g_markEnd, found)) {
+    found->thread.store(0, std::memory_order_release);
     found = nullptr;
-  }
-  if (found) {
-    const int used = static_cast<int>(found - g_marks) + 1;
-    int seen = g_marksUsed.load(std::memory_order_relaxed);
-    while (seen < used && !g_marksUsed.compare_exchange_weak(seen, used, std::memory_order_release)) {
-    }
   }
   SetLastError(error);
   return found;
@@ -164,11 +152,9 @@ void ProcessWideBarrier() {
 // Waits until no thread but the calling one is in a marked call of `device`. A marked call never waits for
 // anything, so it ends: spins briefly, then gives the processor away.
 void WaitForCalls(const void* device) {
-  const CallMark* const own = CurrentMark();
-  const int used = g_marksUsed.load(std::memory_order_acquire);
-  for (int i = 0; i < used; ++i) {
-    const CallMark& mark = g_marks[i];
-    if (&mark == own) continue;
+  const DWORD self = GetCurrentThreadId();
+  for (const CallMark& mark : g_marks) {
+    if (mark.thread.load(std::memory_order_relaxed) == self) continue;
     for (int spins = 0; mark.device.load(std::memory_order_acquire) == device; ++spins) {
       if (spins < 64) {
         YieldProcessor();
@@ -210,48 +196,56 @@ void KeepRotation(const void* table, FlipRotation rotation) {
 
 }  // namespace
 
-CGameCallLock::CGameCallLock(const void* device) : CGameCallLock(device, CDeviceOverlay::FindLocked(device)) {}
-
-CGameCallLock::CGameCallLock(const void* device, CDeviceOverlay* overlay, bool mirrored) {
-  if (!overlay || !overlay->multithreaded_) return;
-  CallMark* const mark = ThisThreadMark();
+void CGameCallLock::Mark(const void* device, CDeviceOverlay* overlay, bool mirrored) {
+  const DWORD thread = GetCurrentThreadId();
+  CallMark* mark = CurrentMark(thread);
   // A call from inside a call of this thread's: the system calling back into the table, maybe holding its own lock.
   if (mark && mark->device.load(std::memory_order_relaxed)) return;
+  if (!mark) mark = TakeMark(thread);
   if (mark && !mirrored) {
-    // The mark is written before the flag is read; the overlay writes the flag before it reads the marks, with a
-    // barrier on every processor between (BeginDrawing): either this call sees the flag or the overlay sees the
-    // mark. On this thread only the compiler could reorder the two, which the fence stops.
+    // The mark is written before the count of drawings is read; an overlay counts its drawing and sets its flag
+    // before it reads the marks, with a barrier on every processor between (BeginDrawing): either this call sees
+    // the drawing or the overlay sees the mark. On this thread only the compiler could reorder the two, which the
+    // fence stops. Any device's call is marked: a drawing waits only for the marks of its own device.
     mark->device.store(device, std::memory_order_relaxed);
     std::atomic_signal_fence(std::memory_order_seq_cst);
-    if (!overlay->drawing_.load(std::memory_order_relaxed)) {
-      mark_ = mark;
+    if (g_drawing.load(std::memory_order_relaxed) == 0) {
+      mark_ = &mark->device;
+      return;
+    }
+    if (!overlay) overlay = Lookup(device);
+    if (!overlay || !overlay->multithreaded_ || overlay->OnOverlayThread() ||
+        !overlay->drawing_.load(std::memory_order_relaxed)) {
+      mark_ = &mark->device;
       return;
     }
     mark->device.store(nullptr, std::memory_order_release);
+  } else {
+    if (!overlay) overlay = Lookup(device);
+    if (!overlay || !overlay->multithreaded_ || overlay->OnOverlayThread()) return;
   }
   lock_ = &overlay->lock_;
   EnterCriticalSection(lock_);
   if (mark) {
     mark->device.store(device, std::memory_order_relaxed);
-    mark_ = mark;
+    mark_ = &mark->device;
   }
-}
-
-CGameCallLock::~CGameCallLock() {
-  if (mark_) static_cast<CallMark*>(mark_)->device.store(nullptr, std::memory_order_release);
-  if (lock_) LeaveCriticalSection(lock_);
 }
 
 void CDeviceOverlay::BeginDrawing() {
   EnterCriticalSection(&lock_);
   if (drawingDepth_++ > 0) return;
+  g_drawing.fetch_add(1);
   drawing_.store(true, std::memory_order_seq_cst);
   ProcessWideBarrier();
   WaitForCalls(device_);
 }
 
 void CDeviceOverlay::EndDrawing() {
-  if (--drawingDepth_ == 0) drawing_.store(false, std::memory_order_release);
+  if (--drawingDepth_ == 0) {
+    drawing_.store(false, std::memory_order_release);
+    g_drawing.fetch_sub(1);
+  }
   LeaveCriticalSection(&lock_);
 }
 
@@ -259,7 +253,7 @@ void CDeviceOverlay::Attach(IDirect3DDevice8* device, const D3DPRESENT_PARAMETER
                             CountMethod addRef, CountMethod release) {
   if (!StartContentWorker(&RepatchTables)) return;
   static INIT_ONCE marks = INIT_ONCE_STATIC_INIT;
-  InitOnceExecuteOnce(&marks, AllocateMarkSlots, nullptr, nullptr);
+  InitOnceExecuteOnce(&marks, AllocateMarkEnd, nullptr, nullptr);
   auto* overlay = new (std::nothrow) CDeviceOverlay(device, parameters, behaviorFlags, addRef, release);
   if (!overlay) return;
   CDeviceOverlay* stale = nullptr;
@@ -271,8 +265,8 @@ void CDeviceOverlay::Attach(IDirect3DDevice8* device, const D3DPRESENT_PARAMETER
   // system's Release back into the table): its overlay forgets what it had, without a call to it.
   if (stale) stale->Detach(false);
   overlay->counted_ = true;
-  if (overlay->pure_ || overlay->multithreaded_) g_followedDevices.fetch_add(1);
-  if (overlay->multithreaded_) g_lockedDevices.fetch_add(1);
+  if (overlay->pure_) mirroredDevices_.fetch_add(1);
+  if (overlay->multithreaded_) CGameCallLock::lockedDevices.fetch_add(1);
 }
 
 CDeviceOverlay* CDeviceOverlay::FindForGame(IDirect3DDevice8* device) {
@@ -280,21 +274,14 @@ CDeviceOverlay* CDeviceOverlay::FindForGame(IDirect3DDevice8* device) {
   return overlay && !overlay->OnOverlayThread() ? overlay : nullptr;
 }
 
-CDeviceOverlay* CDeviceOverlay::FindFollowed(IDirect3DDevice8* device) {
-  if (g_followedDevices.load(std::memory_order_relaxed) == 0) return nullptr;
+CDeviceOverlay* CDeviceOverlay::FindPure(IDirect3DDevice8* device) {
   CDeviceOverlay* overlay = FindForGame(device);
-  return overlay && (overlay->pure_ || overlay->multithreaded_) ? overlay : nullptr;
+  return overlay && overlay->pure_ ? overlay : nullptr;
 }
 
 CDeviceOverlay* CDeviceOverlay::FindByChain(IDirect3DSwapChain8* chain) {
   CDeviceOverlay* overlay = Lookup(chain);
   return overlay && !overlay->OnOverlayThread() ? overlay : nullptr;
-}
-
-CDeviceOverlay* CDeviceOverlay::FindLocked(const void* device) {
-  if (g_lockedDevices.load(std::memory_order_relaxed) == 0) return nullptr;
-  CDeviceOverlay* overlay = Lookup(device);
-  return overlay && overlay->multithreaded_ && !overlay->OnOverlayThread() ? overlay : nullptr;
 }
 
 CDeviceOverlay::CDeviceOverlay(IDirect3DDevice8* device, const D3DPRESENT_PARAMETERS& parameters,
@@ -357,8 +344,8 @@ FlipRotation CDeviceOverlay::Rotation() {
 
 void CDeviceOverlay::Detach(bool deviceAlive) {
   Unregister(nullptr, this);
-  if (counted_ && (pure_ || multithreaded_)) g_followedDevices.fetch_sub(1);
-  if (counted_ && multithreaded_) g_lockedDevices.fetch_sub(1);
+  if (counted_ && pure_) mirroredDevices_.fetch_sub(1);
+  if (counted_ && multithreaded_) CGameCallLock::lockedDevices.fetch_sub(1);
   {
     const OverlayThread overlayThread(*this);
     if (deviceAlive && renderer_) {

@@ -48,14 +48,13 @@ class CDeviceOverlay {
   // The overlay of a device, for the game's calls: null for a device without one, and when the calling thread is the
   // overlay's own, drawing on that device, whose calls go to the system unchanged.
   static CDeviceOverlay* FindForGame(IDirect3DDevice8* device);
-  // The same, for a device whose state calls the overlay must follow (a pure device) or lock (a multithreaded one),
-  // and only when called by the game: null otherwise, so that the call goes on unchanged.
-  static CDeviceOverlay* FindFollowed(IDirect3DDevice8* device);
+  // The same, for a device whose state calls the overlay must follow in its mirror (a pure device), and only when
+  // called by the game: null otherwise.
+  static CDeviceOverlay* FindMirrored(IDirect3DDevice8* device) {
+    return mirroredDevices_.load(std::memory_order_relaxed) != 0 ? FindPure(device) : nullptr;
+  }
   // The overlay of the device an additional swap chain belongs to, for the game's calls.
   static CDeviceOverlay* FindByChain(IDirect3DSwapChain8* chain);
-  // The overlay of a multithreaded device, for a game's call of any other method, which it marks (CGameCallLock):
-  // null on any other device, and on the overlay's own thread while it draws (it holds the lock already).
-  static CDeviceOverlay* FindLocked(const void* device);
 
   CDeviceOverlay(const CDeviceOverlay&) = delete;
   CDeviceOverlay& operator=(const CDeviceOverlay&) = delete;
@@ -63,8 +62,9 @@ class CDeviceOverlay {
   // The game's Release of the device. Before its last reference goes, the overlay's objects go.
   ULONG Release();
 
-  // A call that sets or uses the states the overlay draws with: made under the device's lock on a multithreaded
-  // device, and followed by the mirror (`follow(mirror)`) on a pure device once the device has accepted it.
+  // A game's call of a pure device that sets or uses the states the overlay draws with: followed by the mirror
+  // (`follow(mirror)`) once the device has accepted it, under the overlay's lock when the device is also
+  // multithreaded.
   template <class Call, class Follow>
   HRESULT Followed(Call call, Follow follow);
 
@@ -135,6 +135,7 @@ class CDeviceOverlay {
     CBackBufferKeeper keeper;
   };
 
+  static CDeviceOverlay* FindPure(IDirect3DDevice8* device);
   bool OnOverlayThread() const {
     const DWORD thread = overlayThread_.load(std::memory_order_relaxed);
     return thread != 0 && thread == GetCurrentThreadId();
@@ -153,6 +154,9 @@ class CDeviceOverlay {
   // Drops the overlay and its objects; `deviceAlive` false when the device has ended already.
   void Detach(bool deviceAlive);
   void StopOverlay();
+
+  // How many devices are pure: while none is, the state calls go to the system without a look for a mirror.
+  inline static std::atomic<int> mirroredDevices_{0};
 
   IDirect3DDevice8* const device_;
   const bool pure_;
@@ -175,7 +179,7 @@ class CDeviceOverlay {
 
 template <class Call, class Follow>
 HRESULT CDeviceOverlay::Followed(Call call, Follow follow) {
-  const CGameCallLock lock(device_, this, mirror_ != nullptr);
+  const CGameCallLock lock(device_, this, true);
   const HRESULT result = call();
   if (SUCCEEDED(result) && mirror_) {
     try {

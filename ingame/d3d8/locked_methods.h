@@ -5,6 +5,8 @@
 // d3d8.h's C declarations of the methods.
 #pragma once
 
+#include <atomic>
+
 #include "ingame/d3d8/d3d8_slots.h"
 #include "ingame/d3d8/table_patch.h"
 
@@ -29,15 +31,24 @@ class CDeviceOverlay;
 // Nothing on any other device.
 class CGameCallLock {
  public:
-  explicit CGameCallLock(const void* device);
-  CGameCallLock(const void* device, CDeviceOverlay* overlay, bool mirrored = false);
-  ~CGameCallLock();
+  explicit CGameCallLock(const void* device, CDeviceOverlay* overlay = nullptr, bool mirrored = false) {
+    if (lockedDevices.load(std::memory_order_relaxed) != 0) Mark(device, overlay, mirrored);
+  }
+  ~CGameCallLock() {
+    if (mark_) mark_->store(nullptr, std::memory_order_release);
+    if (lock_) LeaveCriticalSection(lock_);
+  }
   CGameCallLock(const CGameCallLock&) = delete;
   CGameCallLock& operator=(const CGameCallLock&) = delete;
 
+  // How many multithreaded devices have an overlay: while none has, no call is marked.
+  inline static std::atomic<int> lockedDevices{0};
+
  private:
+  void Mark(const void* device, CDeviceOverlay* overlay, bool mirrored);
+
   CRITICAL_SECTION* lock_ = nullptr;
-  void* mark_ = nullptr;
+  std::atomic<const void*>* mark_ = nullptr;
 };
 
 }  // namespace ingame
