@@ -697,6 +697,8 @@ void Latency(const Pictures& pictures) {
     std::printf("The game with the overlay's counters did not run.\n\n");
     return;
   }
+  std::printf("The line, set and shown before the game started, was first drawn by its present %llu.\n\n",
+              static_cast<unsigned long long>(game.stats()->drawnAtPresent[ingame::kLineSlot].load()));
   struct Kind {
     const char* name;
     ingame::StatsSlot slot;
