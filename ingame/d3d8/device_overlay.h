@@ -20,7 +20,8 @@
 //   taken before the system's. A call the system makes back into the table from inside a method on the same thread
 //   goes on without waiting.
 // - Time. Nothing is made on the device before the game's first present: creating the device only patches tables,
-//   reads what the device is, and asks the overlay's worker for the images it will show.
+//   reads what the device is, and posts the jobs of the images it will show, which the overlay's worker starts on
+//   at the first present.
 #pragma once
 
 #include <windows.h>
