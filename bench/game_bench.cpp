@@ -13,11 +13,17 @@
 //     changes;
 //   - memory: the game's peak working set with the largest block and picture shown, and over a minute of changes;
 //   - calls: how long each entry point of the communication library takes with a game presenting as fast as it
-//     can.
+//     can;
+//   - device calls: what a game's calls of the device's methods cost on a plain, a pure and a multithreaded device,
+//     with the overlay present but hidden, and how often another thread of a multithreaded game gets its
+//     TestCooperativeLevel answered while the overlay draws;
+//   - pictures: frames of a game held to 60 frames a second from a 1024 x 1024 picture's arrival to the first
+//     present that shows it whole, with a processor free and with the game's one processor shared.
 // Every frame-rate and memory figure is the median of pairs of runs, the game with the overlay's d3d8.dll and
 // without, taken alternately (A B, B A, ...) in one sitting, so that what else loads the machine falls on both.
 //
 // Usage: va_vazu_game_bench [--pairs N] [--run-ms MS] [--quick] [--profile] [--frame-times] [--memory] [--latency]
+//                            [--device-calls]
 //   --pairs       pairs of runs per frame-rate, frame-time and memory figure, default 4
 //   --run-ms      how long each run counts frames, after its second of warming up, default 2500 (frame times:
 //                 four times that)
@@ -25,12 +31,14 @@
 //   --profile     where a frame's time goes, and nothing else
 //   --frame-times the frame times, and nothing else
 //   --memory      the memory figures, and nothing else
-//   --latency     the latency figures, and nothing else
+//   --latency     the latency figures (the pictures' included), and nothing else
+//   --device-calls the device calls' figures, and nothing else
 // va_vazu_preview.exe and overlay\ (the overlay's hvcomms.dll and d3d8.dll) are expected beside this program.
 #include <windows.h>
 #include <wincodec.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -42,6 +50,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/device_calls.h"
 #include "bench/statistics.h"
 #include "ingame/common/overlay_stats.h"
 #include "ingame/common/shared_section.h"
@@ -63,6 +72,7 @@ struct Options {
   bool frameTimesOnly = false;
   bool memoryOnly = false;
   bool latencyOnly = false;
+  bool deviceCallsOnly = false;
 };
 
 double Now() {
@@ -185,6 +195,10 @@ class GameFolder {
       fs::copy_file(BinFolder() / "overlay" / "d3d8.dll", folder_ / "d3d8.dll", fs::copy_options::overwrite_existing,
                     error);
     }
+    // This program, as the game that times its device's calls (bench/device_calls.h).
+    char self[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, self, MAX_PATH);
+    fs::copy_file(self, folder_ / "device_calls.exe", fs::copy_options::overwrite_existing, error);
   }
   ~GameFolder() {
     std::error_code error;
@@ -622,10 +636,17 @@ void Memory(const Options& options, const Pictures& pictures) {
 // look inside the overlay.
 class CountedGame {
  public:
-  CountedGame() : folder_(true) {
+  // `everyProcessor`: the game may run on any processor of the machine, not only on the benchmark's one.
+  explicit CountedGame(const std::string& arguments = "--size 800x600 --fps-limit 0", bool everyProcessor = false)
+      : folder_(true) {
     SetEnvironmentVariableA(ingame::kStatsVariable, "1");
-    process_ = StartPreview(folder_.path(), "--size 800x600 --fps-limit 0");
+    process_ = StartPreview(folder_.path(), arguments);
     SetEnvironmentVariableA(ingame::kStatsVariable, nullptr);
+    DWORD_PTR processMask = 0;
+    DWORD_PTR systemMask = 0;
+    if (everyProcessor && process_.hProcess && GetProcessAffinityMask(process_.hProcess, &processMask, &systemMask)) {
+      SetProcessAffinityMask(process_.hProcess, systemMask);
+    }
     const double end = Now() + 20000;
     while (process_.hProcess && !stats_ && Now() < end) {
       if (HANDLE section = OpenFileMappingA(FILE_MAP_READ, FALSE,
@@ -676,6 +697,8 @@ void Latency(const Pictures& pictures) {
     std::printf("The game with the overlay's counters did not run.\n\n");
     return;
   }
+  std::printf("The line, set and shown before the game started, was first drawn by its present %llu.\n\n",
+              static_cast<unsigned long long>(game.stats()->drawnAtPresent[ingame::kLineSlot].load()));
   struct Kind {
     const char* name;
     ingame::StatsSlot slot;
@@ -867,9 +890,183 @@ void Calls(const Pictures& pictures) {
   std::printf("\n");
 }
 
+// Runs this program in `game`'s folder as the game that times its device's calls; the "name value" lines it wrote,
+// none when it failed.
+std::map<std::string, double> RunDeviceChild(const GameFolder& game, const std::string& arguments) {
+  std::map<std::string, double> values;
+  const fs::path exe = game.path() / "device_calls.exe";
+  const fs::path file = game.path() / "device_calls.txt";
+  std::error_code error;
+  fs::remove(file, error);
+  std::string commandLine = "\"" + exe.string() + "\" " + arguments + " \"" + file.string() + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(exe.string().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
+                      game.path().string().c_str(), &startup, &process)) {
+    return values;
+  }
+  WaitForSingleObject(process.hProcess, kRunTimeoutMs);
+  End(process);
+  std::ifstream in(file);
+  std::string name;
+  double value = 0;
+  while (in >> name >> value) values[name] = value;
+  return values;
+}
+
+// What a game's calls of its device's methods cost with the overlay present but hidden, against the system's
+// alone, on each kind of device; and how often another thread of a multithreaded game that only asks
+// TestCooperativeLevel is answered while the overlay draws everything.
+void DeviceCalls(const Options& options, const Pictures& pictures) {
+  const GameFolder withOverlay(true);
+  const GameFolder alone(false);
+  const GameFolder again(false);
+  std::printf("## Device calls\n\n");
+  std::printf("A game's calls of its device's methods, with the overlay's d3d8.dll (everything hidden) and with the "
+              "system's alone, in %d pairs of runs alternating, each run a process of its own; a run's figure is the "
+              "fastest of 15 rounds of 20,000 calls (2,000 draws of a triangle of no area), per call. Ratios are the "
+              "medians of the ratios within pairs; the instrument is a third run alone against the first, and its "
+              "spread is the noise a plain device's ratio is held to.\n\n",
+              options.pairs);
+  std::printf("| Device | Call | With the overlay | Alone | Ratio | Range | Instrument | Its range | Goal | Result |\n");
+  std::printf("|---|---|---:|---:|---:|---:|---:|---:|---|---|\n");
+  {
+    Comms comms;
+    comms.Show(false, false, false, false);
+    for (const char* kind : {"plain", "pure", "multithreaded"}) {
+      std::map<std::string, std::vector<double>> with, without, ratios, instrument;
+      for (int i = 0; i < options.pairs; ++i) {
+        const std::string arguments = std::string("--device-calls-child ") + kind;
+        std::map<std::string, double> a, b, c;
+        if (i % 2 == 0) {
+          a = RunDeviceChild(withOverlay, arguments);
+          b = RunDeviceChild(alone, arguments);
+          c = RunDeviceChild(again, arguments);
+        } else {
+          c = RunDeviceChild(again, arguments);
+          b = RunDeviceChild(alone, arguments);
+          a = RunDeviceChild(withOverlay, arguments);
+        }
+        for (const std::string& name : bench::DeviceCallNames()) {
+          if (a[name] <= 0 || b[name] <= 0 || c[name] <= 0) continue;
+          with[name].push_back(a[name]);
+          without[name].push_back(b[name]);
+          ratios[name].push_back(a[name] / b[name]);
+          instrument[name].push_back(c[name] / b[name]);
+        }
+      }
+      const bool plain = std::string(kind) == "plain";
+      for (const std::string& name : bench::DeviceCallNames()) {
+        if (ratios[name].empty()) {
+          std::printf("| %s | %s | - | - | - | - | - | - | - | no runs |\n", kind, name.c_str());
+          continue;
+        }
+        const double ratio = Median(ratios[name]);
+        const std::vector<double>& noise = instrument[name];
+        // Within noise: no further from 1 than the instrument's farthest pair, and never held closer than 5%.
+        double spread = 0.05;
+        for (double r : noise) spread = std::max(spread, std::abs(r - 1.0));
+        const double limit = plain ? 1.0 + spread : 1.25;
+        std::printf("| %s | %s | %.1f ns | %.1f ns | %.3f | %s | %.3f | %s | %s | %s |\n", kind, name.c_str(),
+                    Median(with[name]), Median(without[name]), ratio, Range(ratios[name]).c_str(), Median(noise),
+                    Range(noise).c_str(), plain ? Format("<= %.2f x (noise)", limit).c_str() : "<= 1.25 x",
+                    ratio <= limit ? "PASS" : "MISS");
+        std::fflush(stdout);
+      }
+    }
+  }
+  std::printf("\nAnother thread of a multithreaded game calls TestCooperativeLevel in a loop for 3 seconds while "
+              "the game's render thread presents as fast as it can, everything shown: calls made and the longest "
+              "one, median of %d pairs of runs. Goal: the overlay's drawing never holds it (at least 0.8 x the "
+              "calls).\n\n",
+              options.pairs);
+  std::printf("| Calls with the overlay | Alone | Ratio | Range | Longest with | Longest alone | Goal | Result |\n");
+  std::printf("|---:|---:|---:|---:|---:|---:|---|---|\n");
+  const std::unique_ptr<Comms> comms = Prepare(Load::ElementsShown, pictures);
+  std::vector<double> with, without, ratios, longestWith, longestAlone;
+  for (int i = 0; i < options.pairs; ++i) {
+    std::map<std::string, double> a, b;
+    if (i % 2 == 0) {
+      a = RunDeviceChild(withOverlay, "--cooperative-calls-child 3000");
+      b = RunDeviceChild(alone, "--cooperative-calls-child 3000");
+    } else {
+      b = RunDeviceChild(alone, "--cooperative-calls-child 3000");
+      a = RunDeviceChild(withOverlay, "--cooperative-calls-child 3000");
+    }
+    if (a["calls"] <= 0 || b["calls"] <= 0) continue;
+    with.push_back(a["calls"]);
+    without.push_back(b["calls"]);
+    ratios.push_back(a["calls"] / b["calls"]);
+    longestWith.push_back(a["longest"]);
+    longestAlone.push_back(b["longest"]);
+  }
+  if (ratios.empty()) {
+    std::printf("| - | - | - | - | - | - | >= 0.8 x | no runs |\n\n");
+    return;
+  }
+  std::printf("| %.0f | %.0f | %.3f | %s | %.0f us | %.0f us | >= 0.8 x | %s |\n\n", Median(with), Median(without),
+              Median(ratios), Range(ratios).c_str(), Median(longestWith), Median(longestAlone),
+              Median(ratios) >= 0.8 ? "PASS" : "MISS");
+}
+
+// Frames from a 1024 x 1024 picture's arrival in the shared state to the first present that shows it whole, in the
+// preview held to 60 frames a second: with every processor of the machine open to the game (one free for the
+// worker), and on the benchmark's one processor, shared with the game.
+void PictureLatency(const Pictures& pictures) {
+  std::printf("## Pictures\n\n");
+  std::printf("The preview at 1280 x 1080 held to 60 frames a second; a 1024 x 1024 picture loaded again and again, "
+              "8 times: presents from its arrival (the library has read it) to the first present that drew all of "
+              "it, and the time.\n\n");
+  std::printf("| Processors | Frames, median | worst | Time, median | worst | Goal (frames) | Result |\n");
+  std::printf("|---|---:|---:|---:|---:|---|---|\n");
+  for (bool everyProcessor : {true, false}) {
+    Comms comms;
+    comms.Show(false, false, true, false);
+    const CountedGame game("--size 1280x1080 --fps-limit 60", everyProcessor);
+    ingame::SectionView section = ingame::OpenStateSection();
+    const ingame::SharedState* state = ingame::StateOf(section);
+    const char* name = everyProcessor ? "every processor: one free for the worker" : "one, shared with the game";
+    if (!game.stats() || !state || !game.WaitForPresents(60)) {
+      std::printf("| %s | - | - | - | - | - | the game did not run |\n", name);
+      continue;
+    }
+    std::vector<double> frames, milliseconds;
+    for (int trial = 0; trial < 8; ++trial) {
+      const std::uint32_t generation = state->picture.record.generation;
+      comms.LoadPicture(pictures.large);
+      const double asked = Now();
+      while ((state->picture.record.generation == generation || state->picture.record.width != 1024 ||
+              (ingame::Sequence(state->picture) & 1u) != 0) &&
+             Now() < asked + 10000) {
+        Sleep(0);
+      }
+      const std::uint32_t sequence = ingame::Sequence(state->picture);
+      const std::uint64_t presents = game.stats()->presents.load();
+      const double arrived = Now();
+      while (game.stats()->drawnSequence[ingame::kPictureSlot].load() != sequence && Now() < arrived + 10000) Sleep(0);
+      frames.push_back(static_cast<double>(game.stats()->drawnAtPresent[ingame::kPictureSlot].load() - presents));
+      milliseconds.push_back(Now() - arrived);
+      Sleep(200);
+    }
+    const double worst = *std::max_element(frames.begin(), frames.end());
+    const double goal = everyProcessor ? 10 : 30;
+    std::printf("| %s | %.0f | %.0f | %.0f ms | %.0f ms | <= %.0f | %s |\n", name, Median(frames), worst,
+                Median(milliseconds), *std::max_element(milliseconds.begin(), milliseconds.end()), goal,
+                worst <= goal ? "PASS" : "MISS");
+    std::fflush(stdout);
+  }
+  std::printf("\n");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A child of DeviceCalls, in a game folder.
+  if (argc == 4 && std::string(argv[1]) == "--device-calls-child") return bench::RunDeviceCalls(argv[2], argv[3]);
+  if (argc == 4 && std::string(argv[1]) == "--cooperative-calls-child") {
+    return bench::RunCooperativeCalls(std::atoi(argv[2]), argv[3]);
+  }
   Options options;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
@@ -887,9 +1084,11 @@ int main(int argc, char** argv) {
       options.memoryOnly = true;
     } else if (a == "--latency") {
       options.latencyOnly = true;
+    } else if (a == "--device-calls") {
+      options.deviceCallsOnly = true;
     } else {
       std::fprintf(stderr, "usage: va_vazu_game_bench [--pairs N] [--run-ms MS] [--quick] [--profile] "
-                           "[--frame-times] [--memory] [--latency]\n");
+                           "[--frame-times] [--memory] [--latency] [--device-calls]\n");
       return 2;
     }
   }
@@ -902,9 +1101,13 @@ int main(int argc, char** argv) {
   testsupport::WriteBmp(files.small, 64, 32, [](int x, int y) { return (x * 4u) << 16 | (y * 8u) << 8 | 0x80u; });
   testsupport::WritePicture(files.large, GUID_ContainerFormatJpeg, 1024, 1024,
                             [](int x, int y) { return static_cast<std::uint32_t>((x & 0xFF) << 16 | (y & 0xFF) << 8 | ((x ^ y) & 0xFF)); });
-  if (options.frameTimesOnly || options.memoryOnly || options.latencyOnly) {
+  if (options.frameTimesOnly || options.memoryOnly || options.latencyOnly || options.deviceCallsOnly) {
     if (options.frameTimesOnly) FrameTimes(options, files);
-    if (options.latencyOnly) Latency(files);
+    if (options.deviceCallsOnly) DeviceCalls(options, files);
+    if (options.latencyOnly) {
+      Latency(files);
+      PictureLatency(files);
+    }
     if (options.memoryOnly) Memory(options, files);
     fs::remove_all(pictures, error);
     return 0;
@@ -913,7 +1116,9 @@ int main(int argc, char** argv) {
   if (options.profileOnly) return 0;
   FrameTimes(options, files);
   Calls(files);
+  DeviceCalls(options, files);
   Latency(files);
+  PictureLatency(files);
   SteadyState(files);
   FrameRates(options, files);
   Memory(options, files);

@@ -4,6 +4,14 @@
 
 namespace ingame {
 
+double WorkerShare(double freeProcessors) {
+  constexpr double kLeast = 1.0 / 32;
+  constexpr double kMargin = 0.5;
+  const double free = freeProcessors - kMargin;
+  // Also where a measurement came out as no number at all.
+  return free >= kLeast ? std::min(free, 1.0) : kLeast;
+}
+
 CUploadPlan::CUploadPlan(int width, int height, int side, int bandRows, int slots, int firstSlot)
     : width_(std::max(width, 0)),
       height_(std::max(height, 0)),

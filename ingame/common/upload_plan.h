@@ -1,6 +1,7 @@
 // The order in which an image goes into a device's textures: square tiles of the image, each filled a band of rows
 // at a time through a small ring of staging textures, so that a frame's share of the work can stop after any band
-// and each band's work is small and bounded. Window-free.
+// and each band's work is small and bounded; and the share of a processor the worker that makes the images may
+// take. Window-free.
 #pragma once
 
 #include "ingame/common/layout.h"
@@ -13,6 +14,13 @@ struct UploadStep {
   Rect part;
   int slot = 0;
 };
+
+// The share of the clock the overlay's worker may work, from what was measured over the last while: how much of
+// the processors it may run on the game's process left free, the worker's own time counted as free. Less a margin
+// for what the game waits for elsewhere (the display server, the graphics driver) and what a measurement in clock
+// ticks misses, never less than a thirty-second (the worker always gets on, a little in many frames rather than
+// much in one) nor more than one processor.
+double WorkerShare(double freeProcessors);
 
 class CUploadPlan {
  public:

@@ -23,13 +23,15 @@ Result CallSwapChain(IDirect3DSwapChain8* chain, Args... args) {
   return g_swapChains.Original<Result(STDMETHODCALLTYPE*)(IDirect3DSwapChain8*, Args...)>(chain, Slot)(chain, args...);
 }
 
-// A method that sets the states the overlay draws with: the system's, made under the overlay's lock on a
-// multithreaded device and followed by the mirror of a pure device; on any other device, just the system's.
+// A method that sets the states the overlay draws with: the system's, followed by the mirror of a pure device, and a
+// marked call on a multithreaded one (CGameCallLock); on any other device, just the system's.
 template <int Slot, class Follow, class... Args>
 HRESULT Followed(IDirect3DDevice8* device, Follow follow, Args... args) {
-  CDeviceOverlay* overlay = CDeviceOverlay::FindFollowed(device);
-  if (!overlay) return CallDevice<Slot>(device, args...);
-  return overlay->Followed([&] { return CallDevice<Slot>(device, args...); }, follow);
+  if (CDeviceOverlay* overlay = CDeviceOverlay::FindMirrored(device)) {
+    return overlay->Followed([&] { return CallDevice<Slot>(device, args...); }, follow);
+  }
+  const CGameCallLock lock(device);
+  return CallDevice<Slot>(device, args...);
 }
 
 HRESULT STDMETHODCALLTYPE CreateDevice(IDirect3D8* direct3d, UINT adapter, D3DDEVTYPE type, HWND focusWindow,
@@ -39,7 +41,7 @@ HRESULT STDMETHODCALLTYPE CreateDevice(IDirect3D8* direct3d, UINT adapter, D3DDE
                                               IDirect3DDevice8**);
   const HRESULT result = g_direct3d.Original<Function>(direct3d, slots::kCreateDevice)(
       direct3d, adapter, type, focusWindow, behaviorFlags, parameters, device);
-  if (SUCCEEDED(result) && device && *device && parameters && HookDevice(*device)) {
+  if (SUCCEEDED(result) && device && *device && parameters && HookDevice(*device, behaviorFlags)) {
     CDeviceOverlay::Attach(*device, *parameters, behaviorFlags,
                            g_devices.Original<CountMethod>(*device, slots::kAddRef),
                            g_devices.Original<CountMethod>(*device, slots::kRelease));
@@ -54,12 +56,14 @@ ULONG STDMETHODCALLTYPE Release(IDirect3DDevice8* device) noexcept {
 
 HRESULT STDMETHODCALLTYPE CreateAdditionalSwapChain(IDirect3DDevice8* device, D3DPRESENT_PARAMETERS* parameters,
                                                     IDirect3DSwapChain8** chain) noexcept {
-  const CGameCallLock lock(device);
-  const HRESULT result = CallDevice<slots::kCreateAdditionalSwapChain>(device, parameters, chain);
-  if (SUCCEEDED(result) && parameters && chain && *chain) {
-    if (CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device)) overlay->AddChain(*chain, *parameters);
-  }
-  return result;
+  const auto create = [&] { return CallDevice<slots::kCreateAdditionalSwapChain>(device, parameters, chain); };
+  CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device);
+  if (!overlay) return create();
+  return overlay->Exclusively([&] {
+    const HRESULT result = create();
+    if (SUCCEEDED(result) && parameters && chain && *chain) overlay->AddChain(*chain, *parameters);
+    return result;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE Reset(IDirect3DDevice8* device, D3DPRESENT_PARAMETERS* parameters) noexcept {
@@ -100,23 +104,32 @@ HRESULT STDMETHODCALLTYPE SetRenderState(IDirect3DDevice8* device, D3DRENDERSTAT
 }
 
 // While the game records a state block, the overlay draws nothing: its calls would be recorded into the game's
-// block. So the start and end of recording are told to the overlay of every device.
+// block. So the start and end of recording are told to the overlay of every device, with no drawing between.
 HRESULT STDMETHODCALLTYPE BeginStateBlock(IDirect3DDevice8* device) noexcept {
-  const CGameCallLock lock(device);
-  const HRESULT result =
-      Followed<slots::kBeginStateBlock>(device, [](CStateMirror& m) { m.BeginStateBlock(); });
-  if (SUCCEEDED(result)) {
-    if (CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device)) overlay->SetRecording(true);
-  }
-  return result;
+  const auto begin = [&] {
+    return Followed<slots::kBeginStateBlock>(device, [](CStateMirror& m) { m.BeginStateBlock(); });
+  };
+  CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device);
+  if (!overlay) return begin();
+  return overlay->Exclusively([&] {
+    const HRESULT result = begin();
+    if (SUCCEEDED(result)) overlay->SetRecording(true);
+    return result;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE EndStateBlock(IDirect3DDevice8* device, DWORD* token) noexcept {
-  const CGameCallLock lock(device);
-  const HRESULT result = Followed<slots::kEndStateBlock>(
-      device, [token](CStateMirror& m) { if (token) m.EndStateBlock(*token); }, token);
-  if (CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device)) overlay->SetRecording(false);
-  return result;
+  const auto end = [&] {
+    return Followed<slots::kEndStateBlock>(
+        device, [token](CStateMirror& m) { if (token) m.EndStateBlock(*token); }, token);
+  };
+  CDeviceOverlay* overlay = CDeviceOverlay::FindForGame(device);
+  if (!overlay) return end();
+  return overlay->Exclusively([&] {
+    const HRESULT result = end();
+    overlay->SetRecording(false);
+    return result;
+  });
 }
 
 HRESULT STDMETHODCALLTYPE ApplyStateBlock(IDirect3DDevice8* device, DWORD token) noexcept {
@@ -207,20 +220,27 @@ struct Direct3DHooks {
   Direct3DHooks() { methods[slots::kCreateDevice] = AsMethod(&CreateDevice); }
 };
 
+// What the overlay puts into the device's table, by what the devices of the process need: every device's present,
+// reset, release, additional swap chains and recording of state blocks; on a pure device, the calls of the states
+// the overlay draws with, which its mirror follows; on a multithreaded device, every method but those that touch
+// nothing the overlay draws with, each a marked call (locked_methods.h). A slot the devices do not need stays the
+// system's, and costs the game nothing.
+enum HookLevel : int { kPlainHooks, kPureHooks, kLockedHooks };
+
 struct DeviceHooks {
   Method methods[slots::kDeviceSlotCount] = {};
-  DeviceHooks() {
-    // Every method takes the overlay's lock on a multithreaded device; these do more.
-    LockedDeviceMethods(methods);
+  explicit DeviceHooks(HookLevel level) {
+    if (level == kLockedHooks) LockedDeviceMethods(methods);
     methods[slots::kRelease] = AsMethod(&Release);
     methods[slots::kCreateAdditionalSwapChain] = AsMethod(&CreateAdditionalSwapChain);
     methods[slots::kReset] = AsMethod(&Reset);
     methods[slots::kPresent] = AsMethod(&Present);
+    methods[slots::kBeginStateBlock] = AsMethod(&BeginStateBlock);
+    methods[slots::kEndStateBlock] = AsMethod(&EndStateBlock);
+    if (level == kPlainHooks) return;
     methods[slots::kSetRenderTarget] = AsMethod(&SetRenderTarget);
     methods[slots::kSetViewport] = AsMethod(&SetViewport);
     methods[slots::kSetRenderState] = AsMethod(&SetRenderState);
-    methods[slots::kBeginStateBlock] = AsMethod(&BeginStateBlock);
-    methods[slots::kEndStateBlock] = AsMethod(&EndStateBlock);
     methods[slots::kApplyStateBlock] = AsMethod(&ApplyStateBlock);
     methods[slots::kCaptureStateBlock] = AsMethod(&CaptureStateBlock);
     methods[slots::kDeleteStateBlock] = AsMethod(&DeleteStateBlock);
@@ -248,10 +268,15 @@ const Direct3DHooks& TheDirect3DHooks() {
   return hooks;
 }
 
-const DeviceHooks* TheDeviceHooks() {
-  static const DeviceHooks hooks;
-  return &hooks;
+const DeviceHooks& TheDeviceHooks(HookLevel level) {
+  static const DeviceHooks hooks[] = {DeviceHooks(kPlainHooks), DeviceHooks(kPureHooks), DeviceHooks(kLockedHooks)};
+  return hooks[level];
 }
+
+// The hooks the devices of the process have needed so far: they only ever grow.
+std::atomic<int> g_deviceHookLevel{kPlainHooks};
+
+const DeviceHooks& CurrentDeviceHooks() { return TheDeviceHooks(static_cast<HookLevel>(g_deviceHookLevel.load())); }
 
 const SwapChainHooks& TheSwapChainHooks() {
   static const SwapChainHooks hooks;
@@ -264,7 +289,17 @@ Method OriginalDeviceMethod(const void* device, int slot) { return g_devices.Ori
 
 bool HookDirect3D(IDirect3D8* direct3d) { return g_direct3d.Install(direct3d, TheDirect3DHooks().methods); }
 
-bool HookDevice(IDirect3DDevice8* device) { return g_devices.Install(device, TheDeviceHooks()->methods); }
+bool HookDevice(IDirect3DDevice8* device, DWORD behaviorFlags) {
+  const HookLevel level = (behaviorFlags & D3DCREATE_MULTITHREADED) != 0 ? kLockedHooks
+                          : (behaviorFlags & D3DCREATE_PUREDEVICE) != 0  ? kPureHooks
+                                                                         : kPlainHooks;
+  int before = g_deviceHookLevel.load();
+  while (before < level && !g_deviceHookLevel.compare_exchange_weak(before, level)) {
+  }
+  // The tables patched before get the further hooks wherever they still hold the functions found there first.
+  if (before < level) g_devices.Repatch(TheDeviceHooks(level).methods);
+  return g_devices.Install(device, CurrentDeviceHooks().methods);
+}
 
 bool HookSwapChain(IDirect3DSwapChain8* chain) { return g_swapChains.Install(chain, TheSwapChainHooks().methods); }
 
@@ -280,7 +315,7 @@ void RepatchIfRestored(IDirect3DDevice8* device) {
 
 void RepatchTables() {
   g_direct3d.Repatch(TheDirect3DHooks().methods);
-  g_devices.Repatch(TheDeviceHooks()->methods);
+  g_devices.Repatch(CurrentDeviceHooks().methods);
   g_swapChains.Repatch(TheSwapChainHooks().methods);
 }
 

@@ -2,7 +2,8 @@
 // Direct3D object's CreateDevice gives the new device its overlay; the device's Release lets the overlay's objects
 // go before the game's last reference; Present, Reset and the additional swap chains' Present draw the overlay;
 // the calls that set the states the overlay draws with are followed on a pure device; and on a multithreaded
-// device every method but QueryInterface, AddRef and Release takes the overlay's lock (locked_methods.h).
+// device every method that touches what the overlay draws with is a marked call (locked_methods.h). A table gets
+// only the hooks its process's devices have needed so far.
 #pragma once
 
 #include <d3d8.h>
@@ -11,8 +12,9 @@ namespace ingame {
 
 // Patches the table of the Direct3D object's class, once for each class; false when it cannot be.
 bool HookDirect3D(IDirect3D8* direct3d);
-// The same for a device's class, and for a swap chain's.
-bool HookDevice(IDirect3DDevice8* device);
+// The same for a device's class, with the hooks that a device made with `behaviorFlags` needs, and for a swap
+// chain's.
+bool HookDevice(IDirect3DDevice8* device, DWORD behaviorFlags);
 bool HookSwapChain(IDirect3DSwapChain8* chain);
 // Puts the overlay's hooks back into every table where someone has written back the functions that were there
 // before the overlay patched it; at once for `device`'s table when that is so.

@@ -14,11 +14,14 @@
 // - Back buffers. Where the swap effect promises that the back buffers stay as the game drew them (copy, flip),
 //   what the overlay drew over is saved before and copied back into the buffer that holds that frame once the
 //   device has presented it.
-// - Threads. On a multithreaded device every method the game calls, but QueryInterface, AddRef and Release, takes
-//   the overlay's lock before the system's, so no other thread meets the overlay half-way through its drawing; a
-//   call the system makes back into the table from inside a method on the same thread finds the lock held already.
+// - Threads. On a multithreaded device no other thread meets the overlay half-way through its drawing: every method
+//   the game calls that reads or changes what the overlay draws with is a marked call (CGameCallLock), which the
+//   overlay's drawing waits out before it begins and which waits for the drawing to end; the overlay's lock is
+//   taken before the system's. A call the system makes back into the table from inside a method on the same thread
+//   goes on without waiting.
 // - Time. Nothing is made on the device before the game's first present: creating the device only patches tables,
-//   reads what the device is, and asks the overlay's worker for the images it will show.
+//   reads what the device is, and posts the jobs of the images it will show, which the overlay's worker starts on
+//   at the first present.
 #pragma once
 
 #include <windows.h>
@@ -30,6 +33,7 @@
 #include <vector>
 
 #include "ingame/common/layout.h"
+#include "ingame/d3d8/locked_methods.h"
 #include "ingame/d3d8/overlay_renderer.h"
 #include "ingame/d3d8/own_objects.h"
 #include "ingame/d3d8/state_mirror.h"
@@ -45,14 +49,13 @@ class CDeviceOverlay {
   // The overlay of a device, for the game's calls: null for a device without one, and when the calling thread is the
   // overlay's own, drawing on that device, whose calls go to the system unchanged.
   static CDeviceOverlay* FindForGame(IDirect3DDevice8* device);
-  // The same, for a device whose state calls the overlay must follow (a pure device) or lock (a multithreaded one),
-  // and only when called by the game: null otherwise, so that the call goes on unchanged.
-  static CDeviceOverlay* FindFollowed(IDirect3DDevice8* device);
+  // The same, for a device whose state calls the overlay must follow in its mirror (a pure device), and only when
+  // called by the game: null otherwise.
+  static CDeviceOverlay* FindMirrored(IDirect3DDevice8* device) {
+    return mirroredDevices_.load(std::memory_order_relaxed) != 0 ? FindPure(device) : nullptr;
+  }
   // The overlay of the device an additional swap chain belongs to, for the game's calls.
   static CDeviceOverlay* FindByChain(IDirect3DSwapChain8* chain);
-  // The lock a game's call of any other method of `device` takes: the overlay's on a multithreaded device, null on
-  // any other.
-  static CRITICAL_SECTION* LockFor(const void* device);
 
   CDeviceOverlay(const CDeviceOverlay&) = delete;
   CDeviceOverlay& operator=(const CDeviceOverlay&) = delete;
@@ -60,10 +63,21 @@ class CDeviceOverlay {
   // The game's Release of the device. Before its last reference goes, the overlay's objects go.
   ULONG Release();
 
-  // A call that sets or uses the states the overlay draws with: made under the device's lock on a multithreaded
-  // device, and followed by the mirror (`follow(mirror)`) on a pure device once the device has accepted it.
+  // A game's call of a pure device that sets or uses the states the overlay draws with: followed by the mirror
+  // (`follow(mirror)`) once the device has accepted it, under the overlay's lock when the device is also
+  // multithreaded.
   template <class Call, class Follow>
   HRESULT Followed(Call call, Follow follow);
+
+  // Makes `call` as the overlay draws: on a multithreaded device, with every other thread's calls waited out and
+  // held back. For the game's calls that change how the overlay draws (recording a state block, a new swap chain).
+  template <class Call>
+  auto Exclusively(Call call) {
+    const DeviceLock lock(*this);
+    return call();
+  }
+  // The game starts or ends recording a state block.
+  void SetRecording(bool recording);
 
   // The game's Present of the device (`chain` null) or of an additional swap chain; `present` is the system's.
   template <class Call>
@@ -74,10 +88,10 @@ class CDeviceOverlay {
   // An additional swap chain the game created, and its end.
   void AddChain(IDirect3DSwapChain8* chain, const D3DPRESENT_PARAMETERS& parameters);
   void RemoveChain(IDirect3DSwapChain8* chain);
-  // The game starts or ends recording a state block.
-  void SetRecording(bool recording);
 
  private:
+  friend class CGameCallLock;
+
   CDeviceOverlay(IDirect3DDevice8* device, const D3DPRESENT_PARAMETERS& parameters, DWORD behaviorFlags,
                  CountMethod addRef, CountMethod release);
   ~CDeviceOverlay();
@@ -95,14 +109,15 @@ class CDeviceOverlay {
     DWORD before_;
   };
 
-  // Holds the device's lock for a scope, on a multithreaded device only.
+  // Holds the device for the overlay's drawing for a scope, on a multithreaded device only: the overlay's lock,
+  // and no game's call under way on another thread (BeginDrawing).
   class DeviceLock {
    public:
     explicit DeviceLock(CDeviceOverlay& overlay) : overlay_(overlay) {
-      if (overlay_.multithreaded_) EnterCriticalSection(&overlay_.lock_);
+      if (overlay_.multithreaded_) overlay_.BeginDrawing();
     }
     ~DeviceLock() {
-      if (overlay_.multithreaded_) LeaveCriticalSection(&overlay_.lock_);
+      if (overlay_.multithreaded_) overlay_.EndDrawing();
     }
     DeviceLock(const DeviceLock&) = delete;
     DeviceLock& operator=(const DeviceLock&) = delete;
@@ -121,7 +136,13 @@ class CDeviceOverlay {
     CBackBufferKeeper keeper;
   };
 
-  bool OnOverlayThread() const { return overlayThread_.load(std::memory_order_relaxed) == GetCurrentThreadId(); }
+  static CDeviceOverlay* FindPure(IDirect3DDevice8* device);
+  bool OnOverlayThread() const {
+    const DWORD thread = overlayThread_.load(std::memory_order_relaxed);
+    return thread != 0 && thread == GetCurrentThreadId();
+  }
+  void BeginDrawing();
+  void EndDrawing();
   Chain* FindChain(IDirect3DSwapChain8* chain);
   // Drops the record of an additional swap chain; `abandon` when it may have ended with its device unseen, so
   // that nothing of the overlay's on it is touched.
@@ -135,11 +156,18 @@ class CDeviceOverlay {
   void Detach(bool deviceAlive);
   void StopOverlay();
 
+  // How many devices are pure: while none is, the state calls go to the system without a look for a mirror.
+  inline static std::atomic<int> mirroredDevices_{0};
+
   IDirect3DDevice8* const device_;
   const bool pure_;
   const bool multithreaded_;
   bool counted_ = false;  // among the pure and multithreaded devices counted
   CRITICAL_SECTION lock_;
+  // While the overlay draws on a multithreaded device: the game's calls then take the lock. The depth of nested
+  // drawing scopes is the drawing thread's, under the lock.
+  std::atomic<bool> drawing_{false};
+  int drawingDepth_ = 0;
   std::atomic<DWORD> overlayThread_{0};
   CReferenceLedger ledger_;
   const CountMethod release_;
@@ -152,7 +180,7 @@ class CDeviceOverlay {
 
 template <class Call, class Follow>
 HRESULT CDeviceOverlay::Followed(Call call, Follow follow) {
-  const DeviceLock lock(*this);
+  const CGameCallLock lock(device_, this, true);
   const HRESULT result = call();
   if (SUCCEEDED(result) && mirror_) {
     try {

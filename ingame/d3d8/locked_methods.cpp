@@ -5,6 +5,8 @@
 
 #include <d3d8.h>
 
+#include <initializer_list>
+
 namespace ingame {
 namespace {
 
@@ -38,6 +40,13 @@ void LockedDeviceMethods(Method (&methods)[slots::kDeviceSlotCount]) {
   methods[slots::kQueryInterface] = nullptr;
   methods[slots::kAddRef] = nullptr;
   methods[slots::kRelease] = nullptr;
+  // What touches nothing the overlay draws with goes to the system unpatched, and never waits for its drawing: a
+  // thread that watches for a lost device, or asks what the device is, runs as it would alone.
+  for (const int slot : {kSlotTestCooperativeLevel, kSlotGetAvailableTextureMem, kSlotGetDirect3D, kSlotGetDeviceCaps,
+                         kSlotGetDisplayMode, kSlotGetCreationParameters, kSlotGetRasterStatus, kSlotGetGammaRamp,
+                         kSlotSetGammaRamp, kSlotSetCursorPosition, kSlotShowCursor, kSlotGetInfo}) {
+    methods[slot] = nullptr;
+  }
 }
 
 }  // namespace ingame

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ingame/common/shared_section.h"
+#include "ingame/common/upload_plan.h"
 #include "ingame/d3d8/text_raster.h"
 
 namespace ingame {
@@ -15,13 +16,16 @@ bool SameText(const char* a, std::uint16_t lengthA, const char* b, std::uint16_t
   return lengthA == lengthB && std::memcmp(a, b, lengthA) == 0;
 }
 
-// Keeps the worker to a small share of a processor, so that a game that keeps every processor busy loses a little
-// in many frames rather than much in one: the worker earns working time at a thirty-second of the clock, up to a
-// burst of 0.4 ms, and spends it working; with none left, it sleeps until it has earned a slice again. A short text
-// (a score, a status line) is made at once from what was earned while idle; a long block or a large picture
-// spreads over several frames of the game's. The system's thread priorities do not reach the scheduler everywhere
-// (not under Wine), so the worker paces itself. One worker thread makes every image: the account is its own and
-// goes on from one image to the next.
+// Keeps the worker to what the game leaves free of the processors, so that a game that keeps its processor busy
+// loses a little in many frames rather than much in one, and a game that leaves a processor idle gets its
+// pictures within a few frames: the worker earns working time at a share of the clock (WorkerShare), up to a burst
+// of 0.4 ms, and spends it working; with none left, it sleeps until it has earned a slice again. The share comes
+// from the system's counts of processor time, at most every 0.1 s: how much of the processors it may run on the
+// game's process kept busy, the worker left out. A short text (a score, a status
+// line) is made at once from what was earned while idle; a long block or a large picture spreads over several
+// frames of a busy game's. The system's thread priorities do not reach the scheduler everywhere (not under Wine),
+// so the worker paces itself. One worker thread makes every image: the account is its own and goes on from one
+// image to the next.
 class Pace {
  public:
   Pace() { Earn(); }
@@ -33,20 +37,58 @@ class Pace {
   void Step() {
     Spend();
     if (t_credit > 0) return;
-    const std::int64_t rest = (kSliceMicroseconds - t_credit) * kClockPerWork;
+    Measure();
+    if (t_share >= 1.0) {
+      Earn();
+      return;
+    }
+    const double rest = static_cast<double>(kSliceMicroseconds - t_credit) / t_share;
     Sleep(static_cast<DWORD>(rest / 1000 + 1));
     Earn();
   }
 
+  // Measures what the game leaves free of the processors it may run on, when the last measurement is old enough to
+  // tell: the processor time of the game's process, less the worker's own.
+  static void Measure() {
+    const std::uint64_t now = NowMicroseconds();
+    if (t_measured != 0 && now - t_measured < kMeasureMicroseconds) return;
+    DWORD_PTR processMask = 0;
+    DWORD_PTR systemMask = 0;
+    FILETIME created, ended, kernel, user, workerKernel, workerUser;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &processMask, &systemMask) ||
+        !GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user) ||
+        !GetThreadTimes(GetCurrentThread(), &created, &ended, &workerKernel, &workerUser)) {
+      return;
+    }
+    int processors = 0;
+    for (; processMask != 0; processMask &= processMask - 1) ++processors;
+    const std::uint64_t game = Ticks(kernel) + Ticks(user);
+    const std::uint64_t worker = Ticks(workerKernel) + Ticks(workerUser);
+    if (t_measured != 0) {
+      // Processor times come in 100 ns units; the clock in microseconds.
+      const double wall = static_cast<double>(now - t_measured) * 10.0;
+      const std::uint64_t gameBusy = (game - t_game) - std::min(game - t_game, worker - t_worker);
+      t_share = WorkerShare(processors - static_cast<double>(gameBusy) / wall);
+    }
+    t_measured = now;
+    t_game = game;
+    t_worker = worker;
+  }
+
  private:
-  static constexpr std::int64_t kClockPerWork = 32;
   static constexpr std::int64_t kBurstMicroseconds = 400;
   static constexpr std::int64_t kSliceMicroseconds = 200;
+  static constexpr std::uint64_t kMeasureMicroseconds = 100000;
+
+  static std::uint64_t Ticks(const FILETIME& time) {
+    return (static_cast<std::uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime;
+  }
 
   // Time away from work (asleep, or between images) earns its share; time working is spent.
   static void Earn() {
     const std::uint64_t now = NowMicroseconds();
-    t_credit = std::min(kBurstMicroseconds, t_credit + static_cast<std::int64_t>(now - t_since) / kClockPerWork);
+    const auto earned = static_cast<std::int64_t>(static_cast<double>(now - t_since) * t_share);
+    t_credit = std::min(kBurstMicroseconds, t_credit + earned);
     t_since = now;
   }
   static void Spend() {
@@ -57,10 +99,18 @@ class Pace {
 
   static thread_local std::int64_t t_credit;
   static thread_local std::uint64_t t_since;
+  static thread_local double t_share;
+  static thread_local std::uint64_t t_measured;
+  static thread_local std::uint64_t t_game;
+  static thread_local std::uint64_t t_worker;
 };
 
 thread_local std::int64_t Pace::t_credit = Pace::kBurstMicroseconds;
 thread_local std::uint64_t Pace::t_since = 0;
+thread_local double Pace::t_share = 1.0 / 32;
+thread_local std::uint64_t Pace::t_measured = 0;
+thread_local std::uint64_t Pace::t_game = 0;
+thread_local std::uint64_t Pace::t_worker = 0;
 
 // Sizes an image's pixels a band at a time, resting between: clearing megabytes at once is a long slice.
 void SizePixels(Image& image, Pace& pace) {
@@ -262,6 +312,9 @@ class CContentWorker {
   // Wakes the worker. From a renderer, which must not wait: where the lock is had at once, the wake cannot be
   // missed; where not, the worker is awake at that moment or wakes on its own within kIdleWakeMs.
   void Wake() {
+    // The thread was made at the game's CreateDevice and starts at the first wake, the game's first present: while
+    // the game loads, nothing of the worker's runs beside it.
+    if (thread_ && !resumed_.exchange(true)) ResumeThread(thread_);
     const bool locked = TryAcquireSRWLockExclusive(&lock_) != FALSE;
     work_ = true;
     if (locked) ReleaseSRWLockExclusive(&lock_);
@@ -274,14 +327,12 @@ class CContentWorker {
 
   static BOOL CALLBACK StartThread(PINIT_ONCE, PVOID self, PVOID*) {
     auto* worker = static_cast<CContentWorker*>(self);
-    HANDLE thread = CreateThread(nullptr, 0, Run, worker, 0, nullptr);
+    HANDLE thread = CreateThread(nullptr, 0, Run, worker, CREATE_SUSPENDED, nullptr);
     worker->running_ = thread != nullptr;
-    if (thread) {
-      // Below the game's threads, where the system's scheduler takes the hint (Wine's does not: there the worker
-      // paces itself, Pace).
-      SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
-      CloseHandle(thread);
-    }
+    // Below the game's threads, where the system's scheduler takes the hint (Wine's does not: there the worker
+    // paces itself, Pace).
+    if (thread) SetThreadPriority(thread, THREAD_PRIORITY_LOWEST);
+    worker->thread_ = thread;
     return TRUE;
   }
 
@@ -308,6 +359,7 @@ class CContentWorker {
         if (const auto housekeeping = housekeeping_.load()) housekeeping();
         lastHousekeeping = NowMicroseconds();
       }
+      Pace::Measure();
       for (const auto& s : slots) s->MakePending();
       slots.clear();
     }
@@ -315,6 +367,8 @@ class CContentWorker {
 
   INIT_ONCE started_ = INIT_ONCE_STATIC_INIT;
   bool running_ = false;
+  HANDLE thread_ = nullptr;
+  std::atomic<bool> resumed_{false};
   std::atomic<void (*)()> housekeeping_{nullptr};
   SRWLOCK lock_ = SRWLOCK_INIT;
   CONDITION_VARIABLE wake_ = CONDITION_VARIABLE_INIT;

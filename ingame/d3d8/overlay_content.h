@@ -99,11 +99,14 @@ class CContentSlots {
   std::vector<std::shared_ptr<const Image>> retired_;
 };
 
-// Starts the process's worker, once, so that no present pays for starting it; false when it cannot be started.
-// `housekeeping` runs on it a few times a second, whatever it is doing.
+// Makes the process's worker, once, so that no present pays for making it; false when it cannot be made. It starts
+// at the first wake. `housekeeping` runs on it a few times a second, whatever it is doing.
 bool StartContentWorker(void (*housekeeping)());
-// Wakes the worker to look at what was posted or retired. A present wakes it only once the device has presented:
-// on a processor it shares with the game, the worker woken runs at once, and would hold the frame back.
+// Wakes the worker to look at what was posted or retired; the first wake starts it. Only presents wake it: nothing
+// of the worker's runs while the game loads, where what it allocated, even on heaps of its own, would move the
+// game's allocations from run to run. A present wakes it for a line at once, and for the rest only once the device
+// has presented: on a processor it shares with the game, the worker woken runs at once, and would hold the frame
+// back.
 void WakeContentWorker();
 // Hands a device's slots to the worker, and takes them back (a job under way is finished first, and dropped).
 void AddContentSlots(const std::shared_ptr<CContentSlots>& slots);

@@ -178,6 +178,12 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
     // is recording.
     if (!recording_ && device_->TestCooperativeLevel() == D3D_OK) {
       const std::uint64_t updating = stats_ ? NowMicroseconds() : 0;
+      // A line posted before (at the device's creation, for the first present) is made while Warm waits, where
+      // the worker gets a processor meanwhile.
+      if (wakeNow_) {
+        wakeNow_ = false;
+        WakeContentWorker();
+      }
       Warm();
       Update();
       const std::uint64_t drawing = stats_ ? NowMicroseconds() : 0;
@@ -342,11 +348,8 @@ void COverlayRenderer::Prepare(const PresentChain& own) {
   if (!state || !usable_ || own.width == 0 || own.height == 0) return;
   ReadSharedState(*state);
   SetCanvas(Rect{0, 0, own.width, own.height});
+  // Posted now, made from the first present on (WakeContentWorker).
   PostJobs();
-  if (wakeWorker_) {
-    wakeWorker_ = wakeNow_ = false;
-    WakeContentWorker();
-  }
 }
 
 void COverlayRenderer::PostJobs() {

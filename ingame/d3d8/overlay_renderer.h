@@ -45,9 +45,9 @@ class COverlayRenderer {
   COverlayRenderer(const COverlayRenderer&) = delete;
   COverlayRenderer& operator=(const COverlayRenderer&) = delete;
 
-  // Called when the device is made, before the game has it: asks the worker for the images of whatever the shared
-  // state holds, for a screen of the device's own back buffer, so that they are ready by the first frames. Makes
-  // nothing on the device.
+  // Called when the device is made, before the game has it: posts the jobs of whatever the shared state holds, for
+  // a screen of the device's own back buffer, which the worker makes from the first present on (the line at once,
+  // in time for that frame where the worker gets a processor at once). Makes nothing on the device.
   void Prepare(const PresentChain& own);
   // Called by the game's present of `chain`, before the device presents: draws the overlay into its back buffer
   // 0, in the `source` part of it (null: all of it). `newFrame` when this present begins a frame of the game's

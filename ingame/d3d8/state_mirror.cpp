@@ -1,5 +1,8 @@
 #include "ingame/d3d8/state_mirror.h"
 
+#include <array>
+#include <cstddef>
+
 namespace ingame {
 namespace {
 
@@ -62,20 +65,44 @@ unsigned StageStateKinds(D3DTEXTURESTAGESTATETYPE type) {
   return type == D3DTSS_TEXCOORDINDEX || type == D3DTSS_TEXTURETRANSFORMFLAGS ? kPixel | kVertex : kPixel;
 }
 
-int RenderStateSlot(D3DRENDERSTATETYPE state) {
+// Where each followed state sits in the mirror, by the state's number: looked up on every state call a pure
+// device's game makes, most of them of states the overlay does not draw with, so a table rather than a search.
+constexpr int kRenderStateNumbers = 256;
+constexpr int kStages = 8;
+constexpr int kStageStateNumbers = 32;
+
+struct SlotTables {
+  std::array<signed char, kRenderStateNumbers> render{};
+  std::array<signed char, kStages * kStageStateNumbers> stage{};
+};
+
+constexpr SlotTables MakeSlotTables() {
+  SlotTables tables;
+  for (auto& slot : tables.render) slot = -1;
+  for (auto& slot : tables.stage) slot = -1;
   for (int i = 0; i < kOverlayRenderStateCount; ++i) {
-    if (kOverlayRenderStates[i].state == state) return i;
+    tables.render[static_cast<std::size_t>(kOverlayRenderStates[i].state)] = static_cast<signed char>(i);
   }
-  return -1;
+  for (int i = 0; i < kOverlayStageStateCount; ++i) {
+    const StageStateValue& s = kOverlayStageStates[i];
+    tables.stage[static_cast<std::size_t>(s.stage) * kStageStateNumbers + static_cast<std::size_t>(s.type)] =
+        static_cast<signed char>(kOverlayRenderStateCount + i);
+  }
+  return tables;
+}
+
+static_assert(kOverlayRenderStateCount + kOverlayStageStateCount < 128, "a slot fits a signed char");
+constexpr SlotTables kSlots = MakeSlotTables();
+
+int RenderStateSlot(D3DRENDERSTATETYPE state) {
+  const auto number = static_cast<std::size_t>(state);
+  return number < kSlots.render.size() ? kSlots.render[number] : -1;
 }
 
 int StageStateSlot(DWORD stage, D3DTEXTURESTAGESTATETYPE type) {
-  for (int i = 0; i < kOverlayStageStateCount; ++i) {
-    if (kOverlayStageStates[i].stage == stage && kOverlayStageStates[i].type == type) {
-      return kOverlayRenderStateCount + i;
-    }
-  }
-  return -1;
+  const auto number = static_cast<std::size_t>(type);
+  if (stage >= kStages || number >= kStageStateNumbers) return -1;
+  return kSlots.stage[stage * kStageStateNumbers + number];
 }
 
 }  // namespace

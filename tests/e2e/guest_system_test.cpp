@@ -1,8 +1,8 @@
 // The overlay as a guest that never hangs, crashes or changes a game, whatever the game does with its device:
 // other threads calling a multithreaded device while the overlay draws, a reset the system refuses before one it
-// accepts, a game that never sets a state and reads them all, objects the game lets go of, and another component
-// putting the device's method table back. Each case holds with the system's Direct3D 8 alone; where the test
-// compares, it runs the game both ways.
+// accepts, a game that never sets a state and reads them all, objects the game lets go of, another component
+// putting the device's method table back, and a game whose allocations must land where they did the run before.
+// Each case holds with the system's Direct3D 8 alone; where the test compares, it runs the game both ways.
 #include <gtest/gtest.h>
 
 #include <d3d8.h>
@@ -226,6 +226,25 @@ TEST(GuestWindows, AHookOnTheGamesThreadSeesNoWindowOfTheOverlays) {
   EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine))) << game.Failure();
   ASSERT_TRUE(game.WaitForFrames(30)) << game.Failure();
   EXPECT_EQ(game.report()->hookedWindows.load(), alone);
+}
+
+// A game that loads between creating its device and its first present, and goes on through its first frames,
+// with everything shown from its start: the addresses of the objects it makes among its allocations are the same
+// run after run, as they are without the overlay. Engines sort and key by them.
+TEST(GuestHeap, TheGamesAllocationsLandWhereTheyDidTheRunBefore) {
+  const auto run = [](bool withOverlay) {
+    Overlay overlay;
+    ShowEverything(overlay, NewRunFolder() / "picture.bmp");
+    Game game(std::string(kGame) + " --load-churn", "va_vazu_testgame.exe", withOverlay);
+    const auto lines = game.ReadLines();
+    EXPECT_EQ(lines.size(), 2u * (12 + 20)) << game.Failure();
+    if (withOverlay) {
+      EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine))) << "no overlay: " << game.Failure();
+    }
+    return lines;
+  };
+  EXPECT_EQ(Differences(run(false), run(false)), "") << "the game alone is not repeatable here";
+  EXPECT_EQ(Differences(run(true), run(true)), "");
 }
 
 }  // namespace

@@ -17,7 +17,7 @@
 //                        [--offscreen [--offscreen-size WxH] [--viewport X,Y,W,H]] [--bind-released]
 //                        [--source X,Y,W,H] [--chains N] [--probe]
 //                        [--reset-after N] [--reset-size WxH] [--recreate-after N] [--never-present] [--fullscreen]
-//                        [--side-thread shaders|states|process] [--failing-reset] [--defaults]
+//                        [--side-thread shaders|states|process] [--failing-reset] [--defaults] [--load-churn]
 //                        [--release-on-request] [--restore-table]
 //                        [--first-rect-only] [--texture-copies-refused] [--documented-flip] [--second-table]
 //                        [--other-tool first|late] [--refuse-textures MS] [--cbt-hook]
@@ -36,6 +36,9 @@
 //                       released, a Reset (which succeeds) and a Clear: both results go to the report.
 //   --defaults          never sets a state: only clears and presents; after 30 presents, and after 30 more
 //                       following a reset of its own, writes every value Get* reads into the probe lines.
+//   --load-churn        loads as an engine does between creating its device and its first present, and goes on
+//                       through its first frames: makes decode-like buffers and frees some, and makes materials
+//                       among them with new; writes the materials' addresses into the probe lines after frame 20.
 //   --release-on-request binds a texture and a vertex buffer, each holding an object as private data, and draws
 //                       with them; once the test asks (releaseRequests), unbinds and releases them, presents 30
 //                       frames and writes whether each private-data object was let go (the system destroyed it).
@@ -68,6 +71,7 @@
 #include <initguid.h>
 #include <d3d8.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <algorithm>
@@ -117,6 +121,7 @@ struct Options {
   bool setOnce = false;  // odd states set once, never per frame
   bool failingReset = false;
   bool defaults = false;
+  bool loadChurn = false;
   bool releaseOnRequest = false;
   bool restoreTable = false;
   bool firstRectOnly = false;
@@ -223,6 +228,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.failingReset = true;
     } else if (a == "--defaults") {
       options.defaults = true;
+    } else if (a == "--load-churn") {
+      options.loadChurn = true;
     } else if (a == "--release-on-request") {
       options.releaseOnRequest = true;
     } else if (a == "--restore-table") {
@@ -771,11 +778,16 @@ class CGame {
   void LetBoundObjectsGo();
   void EndAfterTheTableWasRestored();
   void Publish(const std::string& lines);
+  void Churn();
 
   Options options_;
   HINSTANCE instance_ = nullptr;
   HWND window_ = nullptr;
   std::vector<HWND> chainWindows_;
+  // --load-churn: the buffers not freed yet, the addresses of the materials and their names, the rounds made.
+  std::vector<void*> churned_;
+  std::vector<std::uintptr_t> materials_;
+  std::size_t churnRounds_ = 0;
   HANDLE section_ = nullptr;
   testgame::Report* report_ = nullptr;
   IDirect3D8* direct3d_ = nullptr;
@@ -867,7 +879,31 @@ bool CGame::Start(HINSTANCE instance) {
     Fail("Direct3DCreate8", E_FAIL);
     return false;
   }
-  return CreateDevice() && CreateResources();
+  if (!CreateDevice() || !CreateResources()) return false;
+  // Loading, with a pause for what decoding would take, in which anything else of the process's runs.
+  for (int round = 0; round < 12 && options_.loadChurn; ++round) {
+    Churn();
+    Sleep(2);
+  }
+  return true;
+}
+
+void CGame::Churn() {
+  struct Material {
+    DWORD colour[4];
+    float shininess;
+    std::string name;
+  };
+  const std::size_t round = churnRounds_++;
+  for (std::size_t i = 0; i < 6; ++i) churned_.push_back(std::malloc(512 + (round * 7 + i * 13) % 17 * 3072));
+  for (std::size_t i = 0; i < 3; ++i) {
+    const std::size_t at = (round + i * 5) % churned_.size();
+    std::free(churned_[at]);
+    churned_.erase(churned_.begin() + static_cast<std::ptrdiff_t>(at));
+  }
+  auto* material = new Material{{0, 0, 0, 0}, 0.5f, "material " + std::to_string(round) + " of the loaded level"};
+  materials_.push_back(reinterpret_cast<std::uintptr_t>(material));
+  materials_.push_back(reinterpret_cast<std::uintptr_t>(material->name.data()));
 }
 
 LRESULT CALLBACK CGame::WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -1799,6 +1835,14 @@ void CGame::Frame() {
     ReleaseAndClear(backDepth);
   }
   if (options_.probe && frame_ == 20) Probe();
+  if (options_.loadChurn && frame_ <= 20) {
+    Churn();
+    if (frame_ == 20) {
+      std::string lines;
+      for (std::size_t i = 0; i < materials_.size(); ++i) PutLine(lines, "material." + std::to_string(i), materials_[i]);
+      Publish(lines);
+    }
+  }
   if (options_.defaults && frame_ == 30) {
     defaults_ = DefaultValues("start.");
     ResetTo(options_.width, options_.height);

@@ -246,3 +246,16 @@ TEST(Backoff, WaitsDoubleUpToTheLongestAndStartOverOnSuccess) {
   retry.Failed(now);
   EXPECT_TRUE(retry.Due(now + CBackoff::kFirstWaitMicroseconds));
 }
+
+TEST(UploadPlan, TheWorkerTakesWhatTheGamesProcessorsLeaveFree) {
+  // A game presenting as fast as it can on its one processor, waiting for the display server now and then, or
+  // nothing known: a thirty-second.
+  EXPECT_DOUBLE_EQ(WorkerShare(0.4), 1.0 / 32);
+  EXPECT_DOUBLE_EQ(WorkerShare(0), 1.0 / 32);
+  EXPECT_DOUBLE_EQ(WorkerShare(-1), 1.0 / 32);
+  // A game held to 60 frames a second, busy a third of the time on its one processor.
+  EXPECT_NEAR(WorkerShare(0.7), 0.2, 1e-9);
+  // A processor and a half free, or more: all of one.
+  EXPECT_DOUBLE_EQ(WorkerShare(1.5), 1.0);
+  EXPECT_DOUBLE_EQ(WorkerShare(3.5), 1.0);
+}
