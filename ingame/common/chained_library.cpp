@@ -8,8 +8,22 @@ namespace {
 // How much of the setting is read: room for comments and a long path; a file that claims more is not read on.
 constexpr DWORD kSettingMaxBytes = 4096;
 
-// How deep this thread is in a call of the chosen library (or in loading it).
-thread_local int t_inChosen = 0;
+// How deep this thread is in a call of the chosen library (or in loading it), in a slot of the system's thread
+// storage: a compiler's thread_local may allocate on the game's heap, once on each of its threads.
+DWORD DepthSlot() {
+  static const DWORD slot = TlsAlloc();
+  return slot;
+}
+
+int Depth() {
+  const DWORD slot = DepthSlot();
+  return slot == TLS_OUT_OF_INDEXES ? 0 : static_cast<int>(reinterpret_cast<INT_PTR>(TlsGetValue(slot)));
+}
+
+void AddDepth(int change) {
+  const DWORD slot = DepthSlot();
+  if (slot != TLS_OUT_OF_INDEXES) TlsSetValue(slot, reinterpret_cast<void*>(static_cast<INT_PTR>(Depth() + change)));
+}
 
 // An object in this library's image (a thread's variables are not), by which the library finds its module.
 const char kInThisLibrary = 0;
@@ -105,11 +119,11 @@ std::wstring Resolve(const std::wstring& setting, const std::wstring& folder) {
 
 }  // namespace
 
-CChainedLibrary::Inside::Inside() { ++t_inChosen; }
+CChainedLibrary::Inside::Inside() { AddDepth(1); }
 
-CChainedLibrary::Inside::~Inside() { --t_inChosen; }
+CChainedLibrary::Inside::~Inside() { AddDepth(-1); }
 
-bool CChainedLibrary::FromChosen() const { return t_inChosen != 0 || CalledFromChosen(); }
+bool CChainedLibrary::FromChosen() const { return Depth() != 0 || CalledFromChosen(); }
 
 // A wrapper that loaded the stand-in's name and calls it later (from its CreateDevice, say) or from a thread of its
 // own would otherwise be handed itself again without end. The return addresses come from the chain of frames: the

@@ -25,7 +25,8 @@ bool SameText(const char* a, std::uint16_t lengthA, const char* b, std::uint16_t
 // line) is made at once from what was earned while idle; a long block or a large picture spreads over several
 // frames of a busy game's. The system's thread priorities do not reach the scheduler everywhere (not under Wine),
 // so the worker paces itself. One worker thread makes every image: the account is its own and goes on from one
-// image to the next.
+// image to the next, in plain statics that only that thread touches (a compiler's thread_local may allocate on the
+// game's heap).
 class Pace {
  public:
   Pace() { Earn(); }
@@ -97,20 +98,20 @@ class Pace {
     t_since = now;
   }
 
-  static thread_local std::int64_t t_credit;
-  static thread_local std::uint64_t t_since;
-  static thread_local double t_share;
-  static thread_local std::uint64_t t_measured;
-  static thread_local std::uint64_t t_game;
-  static thread_local std::uint64_t t_worker;
+  static std::int64_t t_credit;
+  static std::uint64_t t_since;
+  static double t_share;
+  static std::uint64_t t_measured;
+  static std::uint64_t t_game;
+  static std::uint64_t t_worker;
 };
 
-thread_local std::int64_t Pace::t_credit = Pace::kBurstMicroseconds;
-thread_local std::uint64_t Pace::t_since = 0;
-thread_local double Pace::t_share = 1.0 / 32;
-thread_local std::uint64_t Pace::t_measured = 0;
-thread_local std::uint64_t Pace::t_game = 0;
-thread_local std::uint64_t Pace::t_worker = 0;
+std::int64_t Pace::t_credit = Pace::kBurstMicroseconds;
+std::uint64_t Pace::t_since = 0;
+double Pace::t_share = 1.0 / 32;
+std::uint64_t Pace::t_measured = 0;
+std::uint64_t Pace::t_game = 0;
+std::uint64_t Pace::t_worker = 0;
 
 // Sizes an image's pixels a band at a time, resting between: clearing megabytes at once is a long slice.
 void SizePixels(Image& image, Pace& pace) {

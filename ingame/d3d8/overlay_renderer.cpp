@@ -684,8 +684,10 @@ void COverlayRenderer::Cover(std::size_t first) {
 
 void COverlayRenderer::AddFpsPieces(const Rect& screen) {
   const Sprite& glyphs = elements_[kGlyphsElement].shown;
+  if (glyphs.tiles.empty()) return;
+  // Worked out by the worker when it made the glyphs: the game's thread never measures a font.
   const int cell = GlyphCellWidth();
-  if (glyphs.tiles.empty() || cell <= 0 || !LayFigure(FpsText(fpsMeter_.Fps()), cell, kFpsPaddingX, figure_)) return;
+  if (cell <= 0 || !LayFigure(FpsText(fpsMeter_.Fps()), cell, kFpsPaddingX, figure_)) return;
   const int width = figure_.back().offset + figure_.back().width;
   const std::int64_t left = screen.Width() - kFpsMargin - width;
   for (const FigureCell& c : figure_) {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <new>
 
 namespace ingame {
@@ -49,21 +48,22 @@ class FontDc {
   HGDIOBJ oldFont_ = nullptr;
 };
 
-// The look's font in a memory device context, kept for the thread's next text: making a font costs more than
-// drawing a short line with it, and texts come in one look after another.
-// Null when it cannot be had.
+// The look's font in a memory device context, kept for the next text: making a font costs more than drawing a short
+// line with it, and texts come in one look after another. Only the overlay's worker makes texts, so plain statics
+// hold it (a compiler's thread_local may allocate on the game's heap). Null when it cannot be had.
 const FontDc* FontFor(const TextLook& look) {
-  thread_local std::unique_ptr<FontDc> kept;
-  thread_local int keptHeight = 0;
-  thread_local std::uint8_t keptFlags = 0;
+  // Kept for the process's life, like the worker: nothing is registered to run at its end.
+  static FontDc* kept = nullptr;
+  static int keptHeight = 0;
+  static std::uint8_t keptFlags = 0;
   const std::uint8_t flags = look.flags & (kBold | kMonospace);
   if (!kept || !kept->ok() || keptHeight != TextHeight(look) || keptFlags != flags) {
-    kept.reset();
-    kept.reset(new (std::nothrow) FontDc(look));
+    delete kept;
+    kept = new (std::nothrow) FontDc(look);
     keptHeight = TextHeight(look);
     keptFlags = flags;
   }
-  return kept && kept->ok() ? kept.get() : nullptr;
+  return kept && kept->ok() ? kept : nullptr;
 }
 
 }  // namespace
