@@ -1810,18 +1810,18 @@ void CGame::Frame() {
     return;
   }
   // Counted before each call, so that the counting table's functions never see more than these.
-  const auto privately = [](void* object) {
+  const auto countIfPrivate = [](void* object) {
     if (!g_system.privateDevice.empty() &&
         (TableOf(object) == g_system.privateDevice.data() || TableOf(object) == g_system.privateChain.data())) {
       g_report->privatePresents.fetch_add(1);
     }
   };
-  privately(device_);
+  countIfPrivate(device_);
   const HRESULT presented = device_->Present(options_.sourceGiven ? &options_.source : nullptr, nullptr, nullptr,
                                              nullptr);
   if (FAILED(presented) && presented != D3DERR_DEVICELOST) Fail("Present", presented);
   for (IDirect3DSwapChain8* chain : chains_) {
-    privately(chain);
+    countIfPrivate(chain);
     chain->Present(nullptr, nullptr, nullptr, nullptr);
   }
   if (options_.secondTable) report_->countedPresents.store(static_cast<std::uint32_t>(testgame::CountedPresents()));
