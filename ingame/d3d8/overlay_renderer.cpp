@@ -734,6 +734,7 @@ void COverlayRenderer::DrawWithPipeline(IDirect3DSurface8* backBuffer, UINT widt
         return objectsRetry_.Failed(NowMicroseconds());
       }
       ledger_.AdoptStateBlock(before);
+      objectsRetry_.Succeeded();
     }
     if (FAILED(device_->CaptureStateBlock(stateBlock_))) return;
   }
@@ -852,6 +853,7 @@ bool COverlayRenderer::FillVertices() {
       return false;
     }
     ledger_.Adopt(vertices_);
+    objectsRetry_.Succeeded();
     vertexCapacity_ = capacity;
     vertexNext_ = 0;
   }

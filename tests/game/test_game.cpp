@@ -633,39 +633,66 @@ HRESULT STDMETHODCALLTYPE CreateEverySecondDeviceWithATableOfItsOwn(IDirect3D8* 
   return result;
 }
 
+// A throwaway device of the Direct3D 8 that `library` holds, on a hidden window of its own, and with `withChain` an
+// additional swap chain of it: what a component makes to reach the tables the objects of their classes share.
+// Released with the object; the library stays loaded.
+struct CThrowawayDevice {
+  CThrowawayDevice(HMODULE library, HINSTANCE instance, bool withChain) {
+    using CreateFn = IDirect3D8*(WINAPI*)(UINT);
+    const auto create =
+        library ? reinterpret_cast<CreateFn>(reinterpret_cast<void (*)()>(GetProcAddress(library, "Direct3DCreate8")))
+                : nullptr;
+    direct3d = create ? create(D3D_SDK_VERSION) : nullptr;
+    window = CreateWindowA("VaVazuTestGame", "throwaway", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64, nullptr, nullptr,
+                           instance, nullptr);
+    D3DPRESENT_PARAMETERS parameters{};
+    parameters.BackBufferWidth = 64;
+    parameters.BackBufferHeight = 64;
+    parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
+    parameters.BackBufferCount = 1;
+    parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
+    parameters.hDeviceWindow = window;
+    parameters.Windowed = TRUE;
+    if (direct3d && window &&
+        SUCCEEDED(direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window,
+                                         D3DCREATE_HARDWARE_VERTEXPROCESSING, &parameters, &device)) &&
+        withChain && FAILED(device->CreateAdditionalSwapChain(&parameters, &chain))) {
+      chain = nullptr;
+    }
+    chainWanted = withChain;
+  }
+  ~CThrowawayDevice() {
+    ReleaseAndClear(chain);
+    ReleaseAndClear(device);
+    ReleaseAndClear(direct3d);
+    if (window) DestroyWindow(window);
+  }
+  CThrowawayDevice(const CThrowawayDevice&) = delete;
+  CThrowawayDevice& operator=(const CThrowawayDevice&) = delete;
+
+  bool made() const { return device && (!chainWanted || chain); }
+
+  IDirect3D8* direct3d = nullptr;
+  IDirect3DDevice8* device = nullptr;
+  IDirect3DSwapChain8* chain = nullptr;
+  HWND window = nullptr;
+  bool chainWanted = false;
+};
+
 // Loads the system's own d3d8.dll (not the d3d8.dll the game imports, which may be an overlay's), makes a throwaway
 // device with an additional swap chain on a hidden window to reach the tables, and patches them as asked.
 bool PatchTheSystem(const Options& options, HINSTANCE instance) {
   wchar_t folder[MAX_PATH];
   const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
-  HMODULE system = LoadLibraryW((std::wstring(folder, length) + L"\\d3d8.dll").c_str());
-  using CreateFn = IDirect3D8*(WINAPI*)(UINT);
-  const auto create =
-      system ? reinterpret_cast<CreateFn>(reinterpret_cast<void (*)()>(GetProcAddress(system, "Direct3DCreate8")))
-             : nullptr;
-  IDirect3D8* direct3d = create ? create(D3D_SDK_VERSION) : nullptr;
-  HWND hidden = CreateWindowA("VaVazuTestGame", "throwaway", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64, nullptr, nullptr,
-                              instance, nullptr);
-  D3DPRESENT_PARAMETERS parameters{};
-  parameters.BackBufferWidth = 64;
-  parameters.BackBufferHeight = 64;
-  parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
-  parameters.BackBufferCount = 1;
-  parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  parameters.hDeviceWindow = hidden;
-  parameters.Windowed = TRUE;
-  IDirect3DDevice8* device = nullptr;
-  IDirect3DSwapChain8* chain = nullptr;
-  bool patched = direct3d && hidden &&
-                 SUCCEEDED(direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hidden,
-                                                  D3DCREATE_HARDWARE_VERTEXPROCESSING, &parameters, &device)) &&
-                 SUCCEEDED(device->CreateAdditionalSwapChain(&parameters, &chain));
+  const CThrowawayDevice throwaway(LoadLibraryW((std::wstring(folder, length) + L"\\d3d8.dll").c_str()), instance,
+                                   true);
+  bool patched = throwaway.made();
   if (patched) {
     const testgame::SystemSlots& slots = testgame::kSystemSlots;
-    Method* deviceTable = TableOf(device);
-    Method* chainTable = TableOf(chain);
-    Method* direct3dTable = TableOf(direct3d);
+    Method* deviceTable = TableOf(throwaway.device);
+    Method* chainTable = TableOf(throwaway.chain);
+    Method* direct3dTable = TableOf(throwaway.direct3d);
     g_system.device = deviceTable;
     g_system.deviceAsMade.assign(deviceTable, deviceTable + slots.deviceSlots);
     g_system.copyRects = deviceTable[slots.deviceCopyRects];
@@ -696,10 +723,6 @@ bool PatchTheSystem(const Options& options, HINSTANCE instance) {
       patched = patched && WriteSlot(direct3dTable, slots.createDevice, &CreateEverySecondDeviceWithATableOfItsOwn);
     }
   }
-  ReleaseAndClear(chain);
-  ReleaseAndClear(device);
-  ReleaseAndClear(direct3d);
-  if (hidden) DestroyWindow(hidden);
   // The system's library stays loaded: its tables and these functions are in use for the process's life.
   return patched;
 }
@@ -707,30 +730,8 @@ bool PatchTheSystem(const Options& options, HINSTANCE instance) {
 // --other-tool late: the tool finds the device table through a throwaway device of "d3d8.dll", whichever library
 // that name loads, patches it and lets the device go.
 bool PatchAsALateTool(HINSTANCE instance) {
-  HMODULE library = LoadLibraryA("d3d8.dll");
-  using CreateFn = IDirect3D8*(WINAPI*)(UINT);
-  const auto create =
-      library ? reinterpret_cast<CreateFn>(reinterpret_cast<void (*)()>(GetProcAddress(library, "Direct3DCreate8")))
-              : nullptr;
-  IDirect3D8* direct3d = create ? create(D3D_SDK_VERSION) : nullptr;
-  HWND hidden = CreateWindowA("VaVazuTestGame", "tool", WS_OVERLAPPEDWINDOW, 0, 0, 64, 64, nullptr, nullptr, instance,
-                              nullptr);
-  D3DPRESENT_PARAMETERS parameters{};
-  parameters.BackBufferWidth = 64;
-  parameters.BackBufferHeight = 64;
-  parameters.BackBufferFormat = D3DFMT_X8R8G8B8;
-  parameters.SwapEffect = D3DSWAPEFFECT_DISCARD;
-  parameters.hDeviceWindow = hidden;
-  parameters.Windowed = TRUE;
-  IDirect3DDevice8* device = nullptr;
-  const bool patched = direct3d && hidden &&
-                       SUCCEEDED(direct3d->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, hidden,
-                                                        D3DCREATE_HARDWARE_VERTEXPROCESSING, &parameters, &device)) &&
-                       PatchAsTheTool(TableOf(device));
-  ReleaseAndClear(device);
-  ReleaseAndClear(direct3d);
-  if (hidden) DestroyWindow(hidden);
-  return patched;
+  const CThrowawayDevice throwaway(LoadLibraryA("d3d8.dll"), instance, false);
+  return throwaway.made() && PatchAsTheTool(TableOf(throwaway.device));
 }
 
 LRESULT CALLBACK CountWindowsMade(int code, WPARAM wParam, LPARAM lParam) {
