@@ -3,7 +3,7 @@
 #include "ingame/d3d8/d3d8_slots.h"
 #include "ingame/d3d8/device_overlay.h"
 #include "ingame/d3d8/locked_methods.h"
-#include "ingame/d3d8/table_patch.h"
+#include "ingame/common/table_patch.h"
 
 namespace ingame {
 namespace {

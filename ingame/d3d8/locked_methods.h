@@ -8,7 +8,7 @@
 #include <atomic>
 
 #include "ingame/d3d8/d3d8_slots.h"
-#include "ingame/d3d8/table_patch.h"
+#include "ingame/common/table_patch.h"
 
 namespace ingame {
 

@@ -1,4 +1,4 @@
-#include "ingame/d3d8/overlay_content.h"
+#include "ingame/common/overlay_content.h"
 
 #include <algorithm>
 #include <atomic>
@@ -7,7 +7,7 @@
 
 #include "ingame/common/shared_section.h"
 #include "ingame/common/upload_plan.h"
-#include "ingame/d3d8/text_raster.h"
+#include "ingame/common/text_raster.h"
 
 namespace ingame {
 namespace {

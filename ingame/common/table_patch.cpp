@@ -1,4 +1,4 @@
-#include "ingame/d3d8/table_patch.h"
+#include "ingame/common/table_patch.h"
 
 namespace ingame {
 

@@ -3,7 +3,7 @@
 // own, never on the process heap the game's C runtime allocates from: what the overlay's worker makes while the
 // game runs would otherwise land between the game's own allocations, and move them from run to run. Each allocation
 // is counted, one relaxed increment each: nothing a frame would notice.
-#include "ingame/d3d8/allocation_count.h"
+#include "ingame/common/allocation_count.h"
 
 #include <windows.h>
 

@@ -1,4 +1,4 @@
-#include "ingame/d3d8/text_raster.h"
+#include "ingame/common/text_raster.h"
 
 #include <algorithm>
 #include <cstring>
