@@ -32,6 +32,7 @@
 #include <memory>
 #include <vector>
 
+#include "ingame/common/device_guard.h"
 #include "ingame/common/layout.h"
 #include "ingame/d3d8/locked_methods.h"
 #include "ingame/d3d8/overlay_renderer.h"
@@ -40,7 +41,7 @@
 
 namespace ingame {
 
-class CDeviceOverlay {
+class CDeviceOverlay : public CDeviceGuard {
  public:
   // Gives the device the game has just created its overlay, unless it cannot be had (out of memory): then the
   // device runs as the system made it. `addRef` and `release` are the device's own.
@@ -90,41 +91,9 @@ class CDeviceOverlay {
   void RemoveChain(IDirect3DSwapChain8* chain);
 
  private:
-  friend class CGameCallLock;
-
   CDeviceOverlay(IDirect3DDevice8* device, const D3DPRESENT_PARAMETERS& parameters, DWORD behaviorFlags,
                  CountMethod addRef, CountMethod release);
   ~CDeviceOverlay();
-
-  // Marks the calling thread as the overlay's for the scope (FindForGame).
-  class OverlayThread {
-   public:
-    explicit OverlayThread(CDeviceOverlay& overlay);
-    ~OverlayThread();
-    OverlayThread(const OverlayThread&) = delete;
-    OverlayThread& operator=(const OverlayThread&) = delete;
-
-   private:
-    CDeviceOverlay& overlay_;
-    DWORD before_;
-  };
-
-  // Holds the device for the overlay's drawing for a scope, on a multithreaded device only: the overlay's lock,
-  // and no game's call under way on another thread (BeginDrawing).
-  class DeviceLock {
-   public:
-    explicit DeviceLock(CDeviceOverlay& overlay) : overlay_(overlay) {
-      if (overlay_.multithreaded_) overlay_.BeginDrawing();
-    }
-    ~DeviceLock() {
-      if (overlay_.multithreaded_) overlay_.EndDrawing();
-    }
-    DeviceLock(const DeviceLock&) = delete;
-    DeviceLock& operator=(const DeviceLock&) = delete;
-
-   private:
-    CDeviceOverlay& overlay_;
-  };
 
   // A swap chain the game presents: the device's own (`chain` null) or an additional one.
   struct Chain {
@@ -137,12 +106,6 @@ class CDeviceOverlay {
   };
 
   static CDeviceOverlay* FindPure(IDirect3DDevice8* device);
-  bool OnOverlayThread() const {
-    const DWORD thread = overlayThread_.load(std::memory_order_relaxed);
-    return thread != 0 && thread == GetCurrentThreadId();
-  }
-  void BeginDrawing();
-  void EndDrawing();
   Chain* FindChain(IDirect3DSwapChain8* chain);
   // Drops the record of an additional swap chain; `abandon` when it may have ended with its device unseen, so
   // that nothing of the overlay's on it is touched.
@@ -161,14 +124,7 @@ class CDeviceOverlay {
 
   IDirect3DDevice8* const device_;
   const bool pure_;
-  const bool multithreaded_;
   bool counted_ = false;  // among the pure and multithreaded devices counted
-  CRITICAL_SECTION lock_;
-  // While the overlay draws on a multithreaded device: the game's calls then take the lock. The depth of nested
-  // drawing scopes is the drawing thread's, under the lock.
-  std::atomic<bool> drawing_{false};
-  int drawingDepth_ = 0;
-  std::atomic<DWORD> overlayThread_{0};
   CReferenceLedger ledger_;
   const CountMethod release_;
   bool measured_ = false;

@@ -311,13 +311,17 @@ void CBackBufferKeeper::AfterPresent(const PresentChain& chain, FlipRotation rot
     saved_.count = waiting_.count = 0;
     return;
   }
-  if (!chain.flips) return Restore(chain, saved_, 0);
   const UINT last = chain.backBufferCount - 1;
-  if (rotation == FlipRotation::kPresentedStaysLast) return Restore(chain, saved_, last);
-  // The documentation's flip, which is also what the overlay assumes where it could not find out: the frame
-  // presented before this one has just come back as the last back buffer.
-  Restore(chain, waiting_, last);
-  std::swap(saved_, waiting_);
+  switch (WhereFrameStays(chain.flips, rotation)) {
+    case KeptFrame::kFirstNow: return Restore(chain, saved_, 0);
+    case KeptFrame::kLastNow: return Restore(chain, saved_, last);
+    case KeptFrame::kLastAtNextPresent:
+      // The documentation's flip, which is also what the overlay assumes where it could not find out: the frame
+      // presented before this one has just come back as the last back buffer.
+      Restore(chain, waiting_, last);
+      std::swap(saved_, waiting_);
+      return;
+  }
 }
 
 void CBackBufferKeeper::Release() {

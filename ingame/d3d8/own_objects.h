@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+#include "ingame/common/flip_rotation.h"
+
 namespace ingame {
 
 // The device's own AddRef and Release, as the device's table had them before the overlay patched it.
@@ -86,11 +88,6 @@ struct PresentChain {
   bool keepsBackBuffers = false;
   bool flips = false;
 };
-
-// Where a flip leaves the frame it presented. The documentation's flip makes back buffer 0 the front buffer and
-// brings the former front buffer back as the last back buffer, so the presented frame comes back only with the
-// next present; some implementations (Wine's) leave the presented frame in the last back buffer at once.
-enum class FlipRotation { kUnknown, kDocumented, kPresentedStaysLast };
 
 // Finds out which rotation the device's flips follow, with a small swap chain of the overlay's own on a window of
 // its own that is never shown, made by a thread of the overlay's; kUnknown when that cannot be made. Costs a few
