@@ -1,5 +1,7 @@
 #include "ingame/d3d8/own_objects.h"
 
+#include "ingame/common/probe_window.h"
+
 #include <cwchar>
 #include <memory>
 #include <utility>
@@ -81,88 +83,6 @@ IDirect3DSurface8* PresentChain::BackBuffer(UINT index) const {
 }
 
 namespace {
-
-// A window of the overlay's own that is never shown, for the probe's swap chain. It is made, served and destroyed
-// by a thread of its own, under a class registered with this library's module for that time only: a game's hooks
-// on its own threads see no window made, and nothing stays registered under the game's module.
-class CProbeWindow {
- public:
-  CProbeWindow() {
-    std::shared_ptr<State> state;
-    std::unique_ptr<std::shared_ptr<State>> handed;
-    try {
-      state = std::make_shared<State>();
-      handed.reset(new std::shared_ptr<State>(state));
-    } catch (...) {
-      return;  // out of memory: no probe
-    }
-    state->ready = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    state->done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!state->ready || !state->done) return;
-    HANDLE thread = CreateThread(nullptr, kStackBytes, Serve, handed.get(), STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (!thread) return;
-    handed.release();
-    CloseHandle(thread);
-    state_ = std::move(state);
-    // Bounded: the window's thread may meet the game's own start-up work (its libraries' thread notifications).
-    if (WaitForSingleObject(state_->ready, kReadyMilliseconds) == WAIT_OBJECT_0) window_ = state_->window;
-  }
-  ~CProbeWindow() {
-    // The thread destroys the window, unregisters its class and ends; nothing waits for it.
-    if (state_) SetEvent(state_->done);
-  }
-  CProbeWindow(const CProbeWindow&) = delete;
-  CProbeWindow& operator=(const CProbeWindow&) = delete;
-
-  HWND window() const { return window_; }
-
- private:
-  static constexpr DWORD kStackBytes = 64 * 1024;
-  static constexpr DWORD kReadyMilliseconds = 1000;
-
-  // Shared by the two threads: the one that asked may have given up waiting before the window was made.
-  struct State {
-    HANDLE ready = nullptr;
-    HANDLE done = nullptr;
-    HWND window = nullptr;
-    ~State() {
-      if (ready) CloseHandle(ready);
-      if (done) CloseHandle(done);
-    }
-  };
-
-  static DWORD WINAPI Serve(void* parameter) {
-    const std::unique_ptr<std::shared_ptr<State>> handed(static_cast<std::shared_ptr<State>*>(parameter));
-    State& state = **handed;
-    HMODULE module = nullptr;
-    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&kStackBytes), &module);
-    // A name of this thread's own, so that two probes at once never share a class.
-    wchar_t name[64];
-    swprintf(name, 64, L"va_vazu overlay flip probe %lu", GetCurrentThreadId());
-    WNDCLASSW description{};
-    description.lpfnWndProc = DefWindowProcW;
-    description.hInstance = module;
-    description.lpszClassName = name;
-    const ATOM windowClass = RegisterClassW(&description);
-    HWND window = windowClass ? CreateWindowExW(WS_EX_TOOLWINDOW | WS_EX_NOACTIVATE, name, L"", WS_POPUP, 0, 0,
-                                                8, 8, nullptr, nullptr, module, nullptr)
-                              : nullptr;
-    state.window = window;
-    SetEvent(state.ready);
-    // Serves whatever the system sends the window while the probe uses it.
-    while (MsgWaitForMultipleObjects(1, &state.done, FALSE, INFINITE, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
-      MSG message;
-      while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
-    }
-    if (window) DestroyWindow(window);
-    if (windowClass) UnregisterClassW(name, module);
-    return 0;
-  }
-
-  std::shared_ptr<State> state_;
-  HWND window_ = nullptr;
-};
 
 // The bits of a pixel of `format` that hold its colour, and the bytes it takes; 0 for a format the probe does not use.
 std::pair<std::uint32_t, int> ColourBits(D3DFORMAT format) {
