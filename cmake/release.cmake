@@ -2,7 +2,7 @@
 #   va_vazu.exe, README.md, and the overlay's hvcomms.dll and HVHook.dll beside the program, which loads them
 #     from its own folder;
 #   preview/   the preview game with the overlay's d3d8.dll beside it, to try the overlay without a game;
-#   overlay/   the overlay's d3d8.dll alone, to put beside a game;
+#   overlay/   the overlay's d3d8.dll and d3d9.dll alone, to put beside a game;
 #   standins/  the recording stand-ins, for testers.
 # Each folder has a short README.txt. Built with `cmake --build <build> --target package`.
 
@@ -15,6 +15,9 @@ if(TARGET overlay_d3d8 AND TARGET va_vazu_preview)
   install(FILES preview/RELEASE-NOTE.txt DESTINATION preview RENAME README.txt)
   install(FILES $<TARGET_FILE:overlay_d3d8> DESTINATION overlay)
   install(FILES ingame/RELEASE-NOTE.txt DESTINATION overlay RENAME README.txt)
+endif()
+if(TARGET overlay_d3d9)
+  install(FILES $<TARGET_FILE:overlay_d3d9> DESTINATION overlay)
 endif()
 install(FILES $<TARGET_FILE:standin_hvcomms_full> $<TARGET_FILE:standin_hvhook_full> DESTINATION standins)
 install(FILES standins/RELEASE-NOTE.txt DESTINATION standins RENAME README.txt)

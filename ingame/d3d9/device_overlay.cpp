@@ -5,7 +5,7 @@
 
 #include "ingame/common/flip_rotation.h"
 
-#include "ingame/d3d9/d3d8_hooks.h"
+#include "ingame/d3d9/d3d9_hooks.h"
 #include "ingame/d3d9/locked_methods.h"
 
 namespace ingame {

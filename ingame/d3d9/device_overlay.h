@@ -1,17 +1,17 @@
-// The overlay of one game device of Direct3D 9 (or 9Ex). The game keeps its own device: the device's table has
-// methods patched (d3d9_hooks.cpp), and they come here for the device they were called on. What the game sees of
-// the device is what its implementation gives it, as on Direct3D 8 (ingame/d3d9/device_overlay.h): reference
-// counts, states, back buffers, threads and time are kept the same way, over the same core.
-//
-// What Direct3D 9 adds:
-// - PresentEx and a swap chain's Present take flags. A present with D3DPRESENT_DONOTWAIT that finds the device
-//   still drawing returns D3DERR_WASSTILLDRAWING without presenting, and the game calls it again: the overlay drawn
-//   into that frame is still there, so the next present of that swap chain presents it without drawing again.
-// - The device's own swap chains (one per head of an adapter group) can be presented through their own Present as
-//   well as through the device's. The overlay draws into the first head's; a swap chain's Present that the system
-//   makes from inside the device's Present goes on untouched.
-// - ResetEx resets like Reset; a Direct3D 9Ex device is never lost, and has no managed pool, which the overlay does
-//   not use.
+// The overlay of one game's Direct3D 9 device. The game keeps its own device: the device's table has methods
+// patched (d3d9_hooks.cpp), as have its swap chains' and, on pure and multithreaded devices, its state blocks', and
+// they come here for the device they were called on. It keeps the promises of Direct3D 8's overlay (reference
+// counts, states, back buffers, threads, time: ingame/d3d8/device_overlay.h), with Direct3D 9's differences:
+// - Swap chains. A device has one implicit swap chain per head (several for a device made for an adapter group),
+//   which the game may also present through GetSwapChain; those count as the device's own. Present calls of the
+//   device and of the swap chains may nest: the system may present a swap chain through its table from inside the
+//   device's Present, which draws nothing a second time.
+// - Presenting without waiting (D3DPRESENT_DONOTWAIT): a present the system turns down because the hardware is
+//   still busy (D3DERR_WASSTILLDRAWING) showed nothing, and the game presents the same frame again: the overlay
+//   drawn into it is still there, so that present shows it without drawing it a second time.
+// - The overlay draws into the first head's swap chain of a device made for an adapter group.
+// - Reset and ResetEx reset alike; a Direct3D 9Ex device has no managed pool, which the overlay does not use.
+// - State blocks are objects of their own: a pure device's mirror follows their Apply, Capture and last Release.
 #pragma once
 
 #include <windows.h>

@@ -30,6 +30,7 @@ EXPECTED_ENTRIES = {
     "preview/d3d8.dll",
     "preview/README.txt",
     "overlay/d3d8.dll",
+    "overlay/d3d9.dll",
     "overlay/README.txt",
     "standins/hvcomms.dll",
     "standins/HVHook.dll",
@@ -48,6 +49,11 @@ RED, YELLOW = (0, 0, 255), (0, 255, 255)
 
 # The entry points of the system's Direct3D 8 library.
 D3D8_EXPORTS = {"Direct3DCreate8", "ValidatePixelShader", "ValidateVertexShader", "DebugSetMute", "D3D8GetSWInfo"}
+# And of the system's Direct3D 9 library.
+D3D9_EXPORTS = {"Direct3DCreate9", "Direct3DCreate9Ex", "Direct3DShaderValidatorCreate9", "D3DPERF_BeginEvent",
+                "D3DPERF_EndEvent", "D3DPERF_GetStatus", "D3DPERF_QueryRepeatFrame", "D3DPERF_SetMarker",
+                "D3DPERF_SetOptions", "D3DPERF_SetRegion", "DebugSetLevel", "DebugSetMute", "PSGPError",
+                "PSGPSampleTexture"}
 
 failures = []
 
@@ -202,19 +208,22 @@ def main():
                       "va_vazu.exe is under %d bytes (is %d)" % (args.max_bytes, size))
 
             # The program and the overlay (which runs inside games) need nothing but the system's own DLLs; the
-            # overlay's d3d8.dll does not import the library it stands for.
-            for binary in ("va_vazu.exe", "hvcomms.dll", "HVHook.dll", "overlay/d3d8.dll"):
+            # overlay's d3d8.dll and d3d9.dll do not import the libraries they stand for.
+            for binary in ("va_vazu.exe", "hvcomms.dll", "HVHook.dll", "overlay/d3d8.dll", "overlay/d3d9.dll"):
                 dump = subprocess.run([args.objdump, "-p", os.path.join(work, binary)], capture_output=True,
                                       text=True).stdout
                 imports = {m.lower() for m in re.findall(r"DLL Name: (\S+)", dump)}
-                check(imports and imports <= SYSTEM_DLLS - {"d3d8.dll"},
+                check(imports and imports <= SYSTEM_DLLS - {"d3d8.dll", "d3d9.dll"},
                       "%s imports only system DLLs (imports %s)" % (binary, sorted(imports)))
-            # A program that asks the overlay's d3d8.dll for any entry point of the system's library finds it.
-            dump = subprocess.run([args.objdump, "-p", os.path.join(work, "overlay", "d3d8.dll")],
-                                  capture_output=True, text=True).stdout
-            exported = set(re.findall(r"^\s*\[\s*\d+\] (\S+)$", dump, re.MULTILINE))
-            missing = D3D8_EXPORTS - exported
-            check(not missing, "d3d8.dll exports the system library's entry points (missing %s)" % sorted(missing))
+            # A program that asks the overlay's d3d8.dll or d3d9.dll for any entry point of the system's library
+            # finds it.
+            for library, expected in (("d3d8.dll", D3D8_EXPORTS), ("d3d9.dll", D3D9_EXPORTS)):
+                dump = subprocess.run([args.objdump, "-p", os.path.join(work, "overlay", library)],
+                                      capture_output=True, text=True).stdout
+                exported = set(re.findall(r"^\s*\[\s*\d+\] (\S+)$", dump, re.MULTILINE))
+                missing = expected - exported
+                check(not missing,
+                      "%s exports the system library's entry points (missing %s)" % (library, sorted(missing)))
             check(open(os.path.join(work, "preview", "d3d8.dll"), "rb").read() ==
                   open(os.path.join(work, "overlay", "d3d8.dll"), "rb").read(),
                   "the preview has the same d3d8.dll as the one for games")
