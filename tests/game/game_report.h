@@ -43,6 +43,11 @@ struct Report {
   // --refuse-textures: the textures refused; --cbt-hook: the windows made on the game's thread once it runs.
   std::atomic<std::uint32_t> refusedTextures;
   std::atomic<std::uint32_t> hookedWindows;
+  // Direct3D 9: the presents that returned D3DERR_WASSTILLDRAWING (--present-donotwait), of which the emulated busy
+  // device made so (--still-drawing), and what creating a D3DPOOL_MANAGED texture returned (none on an Ex device).
+  std::atomic<std::uint32_t> stillDrawing;
+  std::atomic<std::uint32_t> stillDrawingMade;
+  std::atomic<std::int32_t> managedPool;
   std::uint32_t maxTextureWidth;               // the device's largest texture
   std::uint32_t maxTextureHeight;
   char firstMismatch[192];                     // which state or buffer, what was set, what was read
