@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "ingame/common/device_guard.h"
+#include "ingame/common/layered_present.h"
 #include "ingame/common/layout.h"
 #include "ingame/d3d8/locked_methods.h"
 #include "ingame/d3d8/overlay_renderer.h"
@@ -163,7 +164,11 @@ HRESULT CDeviceOverlay::Present(IDirect3DSwapChain8* chain, const RECT* source, 
     if (ready) renderer_->DrawInto(target->present, source, newFrame, &target->keeper);
   }
   const std::uint64_t start = renderer_ && renderer_->counting() ? NowMicroseconds() : 0;
-  const HRESULT result = present();
+  HRESULT result;
+  {
+    const CLayerPresent layer;
+    result = present();
+  }
   // Found again: the game may have changed its swap chains from a window message handled meanwhile.
   target = FindChain(chain);
   if (ready && renderer_ && target) {

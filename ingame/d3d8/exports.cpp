@@ -9,6 +9,7 @@
 #include <d3d8.h>
 
 #include "ingame/common/chained_library.h"
+#include "ingame/common/layered_present.h"
 #include "ingame/d3d8/d3d8_hooks.h"
 
 extern "C" {
@@ -16,6 +17,10 @@ extern "C" {
 // Marks this library as the overlay's d3d8.dll: a library named in d3d8_chain.txt that has it is a copy of the
 // overlay, which would draw it a second time, and is not used.
 __declspec(dllexport) int VaVazuOverlayDirect3D8() { return 1; }
+
+// Whether the calling thread is in a game's present of this library: a library of the overlay's below this one
+// (layered_present.h) then draws nothing into the frame.
+__declspec(dllexport) int VaVazuOverlayPresenting() { return ingame::PresentingHere() ? 1 : 0; }
 
 }  // extern "C"
 

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "ingame/common/flip_rotation.h"
+#include "ingame/common/layered_present.h"
 
 #include "ingame/d3d9/d3d9_hooks.h"
 #include "ingame/d3d9/locked_methods.h"
@@ -13,6 +14,8 @@ void CDeviceOverlay::Attach(IDirect3DDevice9* device, const D3DPRESENT_PARAMETER
                             DWORD behaviorFlags, CountMethod addRef, CountMethod release) {
   (void)heads;  // the overlay draws into the first head's swap chain
   if (!StartContentWorker(&RepatchTables)) return;
+  // The overlay's Direct3D 8, where a wrapper it chose draws through this library.
+  FindLayerAbove(L"d3d8.dll");
   CDeviceGuard::Start();
   auto* overlay = new (std::nothrow) CDeviceOverlay(device, parameters, behaviorFlags, addRef, release);
   if (!overlay) return;

@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "ingame/common/device_guard.h"
+#include "ingame/common/layered_present.h"
 #include "ingame/common/layout.h"
 #include "ingame/d3d9/locked_methods.h"
 #include "ingame/d3d9/overlay_renderer.h"
@@ -154,7 +155,11 @@ HRESULT CDeviceOverlay::Followed(Call call, Follow follow) {
 template <class Call>
 HRESULT CDeviceOverlay::Present(IDirect3DSwapChain9* chain, const RECT* source, HWND window, DWORD flags,
                                 Call present) {
-  if (presentingThread_.load(std::memory_order_relaxed) == GetCurrentThreadId()) return present();
+  // A swap chain's present the system makes from inside the device's, and a present of the overlay's Direct3D 8
+  // drawing through this one, show what was drawn above.
+  if (presentingThread_.load(std::memory_order_relaxed) == GetCurrentThreadId() || PresentingAbove()) {
+    return present();
+  }
   const DeviceLock lock(*this);
   Chain* target = FindChain(chain);
   if (!renderer_ || !target) return present();
@@ -170,7 +175,11 @@ HRESULT CDeviceOverlay::Present(IDirect3DSwapChain9* chain, const RECT* source, 
   }
   const std::uint64_t start = renderer_ && renderer_->counting() ? NowMicroseconds() : 0;
   presentingThread_.store(GetCurrentThreadId(), std::memory_order_relaxed);
-  const HRESULT result = present();
+  HRESULT result;
+  {
+    const CLayerPresent layer;
+    result = present();
+  }
   presentingThread_.store(0, std::memory_order_relaxed);
   // Found again: the game may have changed its swap chains from a window message handled meanwhile.
   target = FindChain(chain);

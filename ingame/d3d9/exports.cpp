@@ -13,6 +13,7 @@
 #include <d3d9.h>
 
 #include "ingame/common/chained_library.h"
+#include "ingame/common/layered_present.h"
 #include "ingame/d3d9/d3d9_hooks.h"
 
 // The arguments of the entry points that make a Direct3D 9 object on top of Direct3D 12, which this library only
@@ -24,6 +25,10 @@ extern "C" {
 // Marks this library as the overlay's d3d9.dll: a library named in d3d9_chain.txt that has it is a copy of the
 // overlay, which would draw it a second time, and is not used.
 __declspec(dllexport) int VaVazuOverlayDirect3D9() { return 1; }
+
+// Whether the calling thread is in a game's present of this library: a library of the overlay's below this one
+// (layered_present.h) then draws nothing into the frame.
+__declspec(dllexport) int VaVazuOverlayPresenting() { return ingame::PresentingHere() ? 1 : 0; }
 
 }  // extern "C"
 
