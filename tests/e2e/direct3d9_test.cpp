@@ -88,12 +88,12 @@ TEST(Direct3D9Presents, AStillDrawingPresentCalledAgainDrawsTheOverlayOnce) {
       Game game(api, std::string(kGame) + "--present-donotwait");
       calm = LineColours(game.WaitForFrame(shown));
     }
-    ASSERT_GT(calm.size(), 2u) << "no line";
+    EXPECT_GT(calm.size(), 2u) << "no line";
     Game busy(api, std::string(kGame) + "--still-drawing 3");
     for (int i = 0; i < 4; ++i) EXPECT_EQ(LineColours(busy.WaitForFrame(shown)), calm) << "frame " << i;
     const testgame::Report* report = busy.report();
     ASSERT_NE(report, nullptr);
-    EXPECT_GT(report->stillDrawing.load(), 0u);
+    EXPECT_GT(report->stillDrawing.load(), report->frames.load() / 4) << "the device was never busy";
     EXPECT_NEAR(report->stillDrawing.load(), report->stillDrawingMade.load(), 1.0) << "still drawing, told the game";
     EXPECT_EQ(busy.Failure(), "");
   }
