@@ -91,6 +91,24 @@ Game::Game(const std::string& arguments, const std::string& exe, bool withOverla
   }
 }
 
+Game::Game(Api api, const std::string& arguments, bool withOverlay)
+    : Game((api == Api::k8 ? "" : api == Api::k9 ? "--d3d9 " : "--d3d9ex ") + arguments, "va_vazu_testgame.exe",
+           withOverlay && api == Api::k8, [api, withOverlay](const fs::path& folder) {
+             if (!withOverlay || api == Api::k8) return;
+             std::error_code error;
+             fs::copy_file(BinFolder() / "overlay" / "d3d9.dll", folder / "d3d9.dll", error);
+             // Without it the game still starts, alone, and still checks what it checks of itself.
+             if (error) ADD_FAILURE() << "no overlay's d3d9.dll to put beside the game: " << error.message();
+           }) {}
+
+std::string NameOf(Api api) { return api == Api::k8 ? "D3D8" : api == Api::k9 ? "D3D9" : "D3D9Ex"; }
+
+std::vector<GameCase> OnBothApis(std::vector<GameCase> cases) {
+  const std::size_t count = cases.size();
+  for (std::size_t i = 0; i < count; ++i) cases.push_back(GameCase{cases[i].name + "D3D9", cases[i].arguments, Api::k9});
+  return cases;
+}
+
 Game::~Game() {
   End();
   if (report_) UnmapViewOfFile(report_);

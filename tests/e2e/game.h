@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -42,12 +44,18 @@ bool Near(std::uint32_t a, std::uint32_t b, int tolerance);
 bool Inside(const RECT& inner, const RECT& outer);
 std::string Describe(const RECT& r);
 
-// A Direct3D 8 game with the overlay: the program (bin/<exe>) and the overlay's d3d8.dll copied into a folder of
-// their own and started there. Windows takes a d3d8.dll beside the program by itself; Wine does when told to
-// (WINEDLLOVERRIDES=d3d8=n,b, which scripts/wine-env.sh sets for the tests and everything they start). Ended
-// with the object.
+// Which Direct3D the test game runs on: 8, 9 (--d3d9) or 9 with an Ex device (--d3d9ex).
+enum class Api { k8, k9, k9Ex };
+std::string NameOf(Api api);
+
+// A Direct3D game with the overlay: the program (bin/<exe>) and the overlay's d3d8.dll (or d3d9.dll, for a
+// Direct3D 9 game) copied into a folder of their own and started there. Windows takes such a library beside the
+// program by itself; Wine does when told to (WINEDLLOVERRIDES=d3d8=n,b;d3d9=n,b, which scripts/wine-env.sh sets for
+// the tests and everything they start). Ended with the object.
 class Game {
  public:
+  // The test game on `api`, with the overlay's library for it unless `withOverlay` is false.
+  Game(Api api, const std::string& arguments, bool withOverlay = true);
   // `exe` is a program of bin/ (va_vazu_testgame.exe, va_vazu_preview.exe); `withOverlay` false leaves the
   // overlay's d3d8.dll out, for the game alone. `prepare`, when given, puts further files into the game's folder
   // before the game starts.
@@ -126,12 +134,17 @@ class Overlay {
   HMODULE module_ = nullptr;
 };
 
-// A test game's case for parameterised tests: its name, and the test game's arguments.
+// A test game's case for parameterised tests: its name, the test game's arguments, and its Direct3D.
 struct GameCase {
   std::string name;
   std::string arguments;
+  Api api = Api::k8;
 };
 inline void PrintTo(const GameCase& c, std::ostream* out) { *out << c.name; }
+// The cases as they are (on Direct3D 8), and each again on Direct3D 9, its name ending in "D3D9".
+std::vector<GameCase> OnBothApis(std::vector<GameCase> cases);
+// The name of a parameterised test's case, for INSTANTIATE_TEST_SUITE_P.
+inline std::string CaseName(const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; }
 
 // Shows everything at once: a 24 x 24 yellow (0xE0E020) picture written to `picture` at (10, 10), the red line
 // "line" on black at (10, 200), and the see-through green block "block / of text" (0xC000FF00, no background, so

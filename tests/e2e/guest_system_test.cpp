@@ -44,7 +44,7 @@ class GuestThreads : public ::testing::TestWithParam<GameCase> {};
 TEST_P(GuestThreads, BothThreadsGoOnAndSeeOnlyTheGamesStates) {
   Overlay overlay;
   ShowEverything(overlay, NewRunFolder() / "picture.bmp");
-  Game game(std::string(kGame) + " " + GetParam().arguments);
+  Game game(GetParam().api, std::string(kGame) + " " + GetParam().arguments);
   ASSERT_TRUE(game.WaitForFrames(20)) << game.Failure();
   const testgame::Report* report = game.report();
   for (int second = 1; second <= 3; ++second) {
@@ -62,10 +62,10 @@ TEST_P(GuestThreads, BothThreadsGoOnAndSeeOnlyTheGamesStates) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Guest, GuestThreads,
-                         ::testing::Values(GameCase{"ShadersMadeSetAndDeleted", "--side-thread shaders"},
-                                           GameCase{"StatesSavedAndRestored", "--side-thread states"},
-                                           GameCase{"ProcessVertices", "--side-thread process"}),
-                         [](const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; });
+                         ::testing::ValuesIn(OnBothApis({GameCase{"ShadersMadeSetAndDeleted", "--side-thread shaders"},
+                                                         GameCase{"StatesSavedAndRestored", "--side-thread states"},
+                                                         GameCase{"ProcessVertices", "--side-thread process"}})),
+                         CaseName);
 
 // A game that draws from a vertex buffer of its own and holds a D3DPOOL_DEFAULT texture: its Reset fails, it
 // releases the texture, resets again successfully, clears, and goes on, with the overlay drawn before and after:

@@ -22,16 +22,19 @@ constexpr std::uint32_t kScene = 0x204060;
 
 // Every object the game makes names the game's device and container, every count is the system's, an object held
 // as private data goes when the system lets it go, and a device released before its last resource can be reached
-// through it and ends with it: the same, value for value, as the system's Direct3D 8 alone, while the overlay draws
-// and holds objects of its own on that device.
-TEST(GuestObjects, IdentitiesCountsAndPrivateDataAreTheSystems) {
+// through it and ends with it: the same, value for value, as the system's Direct3D alone, while the overlay draws
+// and holds objects of its own on that device. On Direct3D 9 the device's swap chain and Direct3D object are
+// probed too.
+class GuestObjects : public ::testing::TestWithParam<Api> {};
+
+TEST_P(GuestObjects, IdentitiesCountsAndPrivateDataAreTheSystems) {
   const auto alone = [] {
-    Game game("--size 320x240 --probe", "va_vazu_testgame.exe", false);
+    Game game(GetParam(), "--size 320x240 --probe", false);
     return game.ReadLines();
   }();
   Overlay overlay;
   ShowEverything(overlay, NewRunFolder() / "picture.bmp");
-  Game game("--size 320x240 --probe");
+  Game game(GetParam(), "--size 320x240 --probe");
   const auto withOverlay = game.ReadLines();
   ASSERT_FALSE(alone.empty());
   EXPECT_EQ(game.Failure(), "");
@@ -49,7 +52,13 @@ TEST(GuestObjects, IdentitiesCountsAndPrivateDataAreTheSystems) {
   EXPECT_EQ(alone.at("release.kept"), 0u);
   EXPECT_EQ(alone.at("private.kept.after.release"), 1u);
   EXPECT_EQ(alone.at("direct3d.after.device") + 1, alone.at("direct3d.with.device"));
+  if (GetParam() != Api::k8) {
+    EXPECT_EQ(alone.at("getswapchain.same"), 1u);
+  }
 }
+
+INSTANTIATE_TEST_SUITE_P(Guest, GuestObjects, ::testing::Values(Api::k8, Api::k9, Api::k9Ex),
+                         [](const ::testing::TestParamInfo<Api>& test) { return NameOf(test.param); });
 
 // A pure device whose game released its own references to the texture and vertex buffer it keeps bound: the
 // overlay unbinds and binds them again around its drawing, and they must live through it.
@@ -88,7 +97,7 @@ int FrameRateWidth(const Frame& f) {
 TEST_P(GuestBackBuffers, StayAsTheGameDrewThem) {
   Overlay overlay;
   ShowEverything(overlay, NewRunFolder() / "picture.bmp");
-  Game game("--size 320x240 --draw-once " + GetParam().arguments);
+  Game game(GetParam().api, "--size 320x240 --draw-once " + GetParam().arguments);
   ASSERT_TRUE(game.WaitForFrames(30)) << game.Failure();
   const Frame frame = game.WaitForFrame([](const Frame& f) { return FrameRateWidth(f) >= kFrameRateWidth; }, 5000);
   EXPECT_TRUE(ShowsTheLine(frame)) << "no overlay in what was presented";
@@ -110,8 +119,11 @@ INSTANTIATE_TEST_SUITE_P(Guest, GuestBackBuffers,
                                            GameCase{"FlipTwoBackBuffersOnAnotherSystem",
                                                     "--swap flip --back-buffers 2 --first-rect-only --documented-flip"},
                                            GameCase{"CopyWithTextureCopiesRefused",
-                                                    "--swap copy --first-rect-only --texture-copies-refused"}),
-                         [](const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; });
+                                                    "--swap copy --first-rect-only --texture-copies-refused"},
+                                           GameCase{"CopyD3D9", "--swap copy", Api::k9},
+                                           GameCase{"FlipD3D9", "--swap flip", Api::k9},
+                                           GameCase{"FlipTwoBackBuffersD3D9", "--swap flip --back-buffers 2", Api::k9}),
+                         CaseName);
 
 // The picture stays with the game once the dialog that loaded it has ended: through a reset, and for a game
 // started later.

@@ -255,7 +255,7 @@ class OverlayGames : public ::testing::TestWithParam<GameCase> {};
 TEST_P(OverlayGames, DrawAndLeaveTheGameAsItWas) {
   Overlay overlay;
   ShowEverything(overlay, NewRunFolder() / "picture.bmp");
-  Game game(std::string(kGame) + " " + GetParam().arguments);
+  Game game(GetParam().api, std::string(kGame) + " " + GetParam().arguments);
   ASSERT_TRUE(game.WaitForFrames(40)) << game.Failure();
   // A device made anew every few frames shows the overlay within a frame or two of each start.
   const Frame frame = game.WaitForFrame([](const Frame& f) {
@@ -277,7 +277,7 @@ TEST_P(OverlayGames, DrawAndLeaveTheGameAsItWas) {
 
 INSTANTIATE_TEST_SUITE_P(
     Overlay, OverlayGames,
-    ::testing::Values(GameCase{"OddStates", "--odd-state"}, GameCase{"OddStatesOnAPureDevice", "--odd-state --pure"},
+    ::testing::ValuesIn(OnBothApis({GameCase{"OddStates", "--odd-state"}, GameCase{"OddStatesOnAPureDevice", "--odd-state --pure"},
                       GameCase{"StateBlocks", "--state-blocks"},
                       GameCase{"StateBlocksOnAPureDevice", "--state-blocks --pure"},
                       GameCase{"OffscreenTarget", "--odd-state --offscreen"},
@@ -289,8 +289,8 @@ INSTANTIATE_TEST_SUITE_P(
                       GameCase{"PureSmallOffscreenTargetAndItsViewport",
                                "--odd-state --offscreen --offscreen-size 256x256 --viewport 8,8,240,200 --pure"},
                       GameCase{"Multithreaded", "--odd-state --multithreaded"},
-                      GameCase{"DeviceCreatedAgain", "--odd-state --recreate-after 15"}),
-    [](const ::testing::TestParamInfo<GameCase>& test) { return test.param.name; });
+                      GameCase{"DeviceCreatedAgain", "--odd-state --recreate-after 15"}})),
+    CaseName);
 
 class OverlayFormats : public ::testing::TestWithParam<std::string> {};
 
