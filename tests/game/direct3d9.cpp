@@ -284,6 +284,9 @@ struct Direct3D9 {
 
   static const char* PrepareTheSystem(const Options& options, HINSTANCE instance) {
     g_ex = options.api == Options::Api::Direct3D9Ex;
+    // "d3d9.dll" by name first: once the system's own is loaded, a load by that name would find it and never the
+    // library beside the game.
+    if (options.stillDrawingEvery != 0) LoadLibraryA("d3d9.dll");
     if (options.stillDrawingEvery != 0 && !PatchTheSystemAsBusy(options, instance)) {
       return "patching the system's tables";
     }
