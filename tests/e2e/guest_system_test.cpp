@@ -71,29 +71,32 @@ INSTANTIATE_TEST_SUITE_P(Guest, GuestThreads,
 // releases the texture, resets again successfully, clears, and goes on, with the overlay drawn before and after:
 // the same results as with the system alone.
 TEST(GuestReset, AFailedResetThenOneThatSucceeds) {
-  using Results = std::pair<HRESULT, HRESULT>;
-  const auto run = [](bool withOverlay) {
-    Overlay overlay;
-    ShowEverything(overlay, NewRunFolder() / "picture.bmp");
-    Game game(std::string(kGame) + " --failing-reset", "va_vazu_testgame.exe", withOverlay);
-    if (withOverlay) {
-      EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine))) << "no overlay: " << game.Failure();
-    }
-    EXPECT_TRUE(game.WaitForFrames(10)) << game.Failure();
-    game.RequestReset();
-    const testgame::Report* report = game.report();
-    WaitUntil([&] { return report->resets.load() == 1 || !game.Running() || !game.Failure().empty(); });
-    EXPECT_TRUE(game.WaitForFrames(30, 3000)) << "the game stopped after the resets; running: " << game.Running();
-    if (withOverlay) {
-      EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine, 3000))) << "no overlay after the reset";
-    }
-    EXPECT_EQ(game.Failure(), "");
-    return Results{report->firstReset.load(), report->secondReset.load()};
-  };
-  const auto alone = run(false);
-  EXPECT_TRUE(FAILED(alone.first)) << "the first Reset, with a D3DPOOL_DEFAULT texture held, succeeded";
-  EXPECT_EQ(alone.second, D3D_OK);
-  EXPECT_EQ(run(true), alone);
+  for (Api api : {Api::k8, Api::k9}) {
+    SCOPED_TRACE(NameOf(api));
+    using Results = std::pair<HRESULT, HRESULT>;
+    const auto run = [api](bool withOverlay) {
+      Overlay overlay;
+      ShowEverything(overlay, NewRunFolder() / "picture.bmp");
+      Game game(api, std::string(kGame) + " --failing-reset", withOverlay);
+      if (withOverlay) {
+        EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine))) << "no overlay: " << game.Failure();
+      }
+      EXPECT_TRUE(game.WaitForFrames(10)) << game.Failure();
+      game.RequestReset();
+      const testgame::Report* report = game.report();
+      WaitUntil([&] { return report->resets.load() == 1 || !game.Running() || !game.Failure().empty(); });
+      EXPECT_TRUE(game.WaitForFrames(30, 3000)) << "the game stopped after the resets; running: " << game.Running();
+      if (withOverlay) {
+        EXPECT_TRUE(ShowsTheLine(game.WaitForFrame(ShowsTheLine, 3000))) << "no overlay after the reset";
+      }
+      EXPECT_EQ(game.Failure(), "");
+      return Results{report->firstReset.load(), report->secondReset.load()};
+    };
+    const auto alone = run(false);
+    EXPECT_TRUE(FAILED(alone.first)) << "the first Reset, with a D3DPOOL_DEFAULT texture held, succeeded";
+    EXPECT_EQ(alone.second, D3D_OK);
+    EXPECT_EQ(run(true), alone);
+  }
 }
 
 class GuestDefaults : public ::testing::TestWithParam<GameCase> {};

@@ -178,29 +178,32 @@ class GameStats {
 // A game that shows each frame in two windows, its own swap chain's and an additional one's: the overlay is in
 // both, and the frame rate counts each frame once.
 TEST(GuestPresents, AdditionalSwapChainsShowTheOverlayAndFramesCountOnce) {
-  Overlay overlay;
-  overlay.SetLine(20, 20, "HHHH", 0xFFFF0000);
-  overlay.ShowLine(true);
-  overlay.ShowFps(true);
-  SetEnvironmentVariableA(ingame::kStatsVariable, "1");
-  Game game("--size 320x240 --clear 204060 --chains 1");
-  SetEnvironmentVariableA(ingame::kStatsVariable, nullptr);
-  const auto shown = [](const Frame& f) {
-    return f.Has(0xFF0000, RECT{20, 20, 120, 60}) && f.Has(0xFFFF00, RECT{200, 0, 320, 40});
-  };
-  EXPECT_TRUE(shown(game.WaitForFrame(shown))) << "not in the game's own window";
-  EXPECT_TRUE(shown(game.WaitForFrame(shown, 10000, 1))) << "not in the additional swap chain's window";
+  for (Api api : {Api::k8, Api::k9}) {
+    SCOPED_TRACE(NameOf(api));
+    Overlay overlay;
+    overlay.SetLine(20, 20, "HHHH", 0xFFFF0000);
+    overlay.ShowLine(true);
+    overlay.ShowFps(true);
+    SetEnvironmentVariableA(ingame::kStatsVariable, "1");
+    Game game(api, "--size 320x240 --clear 204060 --chains 1");
+    SetEnvironmentVariableA(ingame::kStatsVariable, nullptr);
+    const auto shown = [](const Frame& f) {
+      return f.Has(0xFF0000, RECT{20, 20, 120, 60}) && f.Has(0xFFFF00, RECT{200, 0, 320, 40});
+    };
+    EXPECT_TRUE(shown(game.WaitForFrame(shown))) << "not in the game's own window";
+    EXPECT_TRUE(shown(game.WaitForFrame(shown, 10000, 1))) << "not in the additional swap chain's window";
 
-  ASSERT_TRUE(game.WaitForFrames(1));
-  const GameStats stats(game);
-  ASSERT_TRUE(stats);
-  const std::uint32_t frames = game.report()->frames.load();
-  const ULONGLONG start = GetTickCount64();
-  Sleep(2500);
-  const double rate = (game.report()->frames.load() - frames) * 1000.0 / static_cast<double>(GetTickCount64() - start);
-  const double figure = stats->fps.load();
-  EXPECT_GT(figure, rate * 0.6) << "frames per second " << rate;
-  EXPECT_LT(figure, rate * 1.4) << "frames per second " << rate << ": each window counted";
+    ASSERT_TRUE(game.WaitForFrames(1));
+    const GameStats stats(game);
+    ASSERT_TRUE(stats);
+    const std::uint32_t frames = game.report()->frames.load();
+    const ULONGLONG start = GetTickCount64();
+    Sleep(2500);
+    const double rate = (game.report()->frames.load() - frames) * 1000.0 / static_cast<double>(GetTickCount64() - start);
+    const double figure = stats->fps.load();
+    EXPECT_GT(figure, rate * 0.6) << "frames per second " << rate;
+    EXPECT_LT(figure, rate * 1.4) << "frames per second " << rate << ": each window counted";
+  }
 }
 
 // A wrapper's device, or another class's, has a method table of its own: every second device the game makes, and
@@ -232,20 +235,23 @@ TEST(GuestPresents, ADeviceWithATableOfItsOwnShowsTheOverlay) {
 // A game that presents only a part of its back buffer: the overlay's corner is that part's corner, the frame rate
 // sits in its top right corner, and the screen size is its size.
 TEST(GuestPresents, APresentedPartIsTheOverlaysScreen) {
-  Overlay overlay;
-  overlay.SetLine(10, 10, "HHHH", 0xFFFF0000, true);
-  overlay.ShowLine(true);
-  overlay.ShowFps(true);
-  Game game("--size 320x240 --clear 204060 --swap copy --source 40,30,200,150");
-  const Frame frame =
-      game.WaitForFrame([](const Frame& f) { return f.Count(0) > 0 && f.Has(0xFFFF00, RECT{100, 0, 200, 40}); });
-  ASSERT_EQ(frame.width, 200) << game.Failure();
-  // The line's black background starts exactly at (10, 10) of what is shown.
-  EXPECT_EQ(frame.At(10, 10), 0u);
-  EXPECT_EQ(frame.At(9, 10), kScene);
-  EXPECT_EQ(frame.At(10, 9), kScene);
-  EXPECT_TRUE(frame.Has(0xFFFF00, RECT{120, 0, 200, 40})) << "no frame rate in the presented part's corner";
-  EXPECT_EQ(overlay.ScreenSize(), std::make_pair(200, 150));
+  for (Api api : {Api::k8, Api::k9}) {
+    SCOPED_TRACE(NameOf(api));
+    Overlay overlay;
+    overlay.SetLine(10, 10, "HHHH", 0xFFFF0000, true);
+    overlay.ShowLine(true);
+    overlay.ShowFps(true);
+    Game game(api, "--size 320x240 --clear 204060 --swap copy --source 40,30,200,150");
+    const Frame frame =
+        game.WaitForFrame([](const Frame& f) { return f.Count(0) > 0 && f.Has(0xFFFF00, RECT{100, 0, 200, 40}); });
+    ASSERT_EQ(frame.width, 200) << game.Failure();
+    // The line's black background starts exactly at (10, 10) of what is shown.
+    EXPECT_EQ(frame.At(10, 10), 0u);
+    EXPECT_EQ(frame.At(9, 10), kScene);
+    EXPECT_EQ(frame.At(10, 9), kScene);
+    EXPECT_TRUE(frame.Has(0xFFFF00, RECT{120, 0, 200, 40})) << "no frame rate in the presented part's corner";
+    EXPECT_EQ(overlay.ScreenSize(), std::make_pair(200, 150));
+  }
 }
 
 }  // namespace

@@ -231,21 +231,24 @@ TEST(OverlayFps, ShowsInTheCornerOnlyWhenOn) {
 // The screen size is the back buffer of the game that presented last; with no game none is written. After a reset
 // to another size, both the size and the drawing follow.
 TEST(OverlayScreen, SizeFollowsTheBackBufferThroughAReset) {
-  Overlay overlay;
-  EXPECT_FALSE(overlay.ScreenSize().has_value()) << "a size was written with no game running";
-  Game game("--size 320x240 --clear 204060 --reset-after 30 --reset-size 400x300");
-  ASSERT_TRUE(game.WaitForFrames(2)) << game.Failure();
-  EXPECT_EQ(overlay.ScreenSize(), std::make_pair(320, 240));
-  overlay.SetLine(300, 250, "HH", 0xFFFF0000);
-  overlay.ShowLine(true);
-  ASSERT_TRUE(WaitUntil([&] { return game.report()->resets.load() == 1; })) << game.Failure();
-  ASSERT_TRUE(game.WaitForFrames(2));
-  EXPECT_EQ(overlay.ScreenSize(), std::make_pair(400, 300));
-  const Frame frame = game.WaitForFrame([](const Frame& f) { return f.width == 400 && f.Count(0xFF0000) > 0; });
-  EXPECT_TRUE(frame.Has(0xFF0000, RECT{300, 250, 400, 300}));
-  game.End();
-  EXPECT_TRUE(WaitUntil([&] { return !overlay.ScreenSize().has_value(); }, 2000))
-      << "the size of a game that has ended";
+  for (Api api : {Api::k8, Api::k9}) {
+    SCOPED_TRACE(NameOf(api));
+    Overlay overlay;
+    EXPECT_FALSE(overlay.ScreenSize().has_value()) << "a size was written with no game running";
+    Game game(api, "--size 320x240 --clear 204060 --reset-after 30 --reset-size 400x300");
+    ASSERT_TRUE(game.WaitForFrames(2)) << game.Failure();
+    EXPECT_EQ(overlay.ScreenSize(), std::make_pair(320, 240));
+    overlay.SetLine(300, 250, "HH", 0xFFFF0000);
+    overlay.ShowLine(true);
+    ASSERT_TRUE(WaitUntil([&] { return game.report()->resets.load() == 1; })) << game.Failure();
+    ASSERT_TRUE(game.WaitForFrames(2));
+    EXPECT_EQ(overlay.ScreenSize(), std::make_pair(400, 300));
+    const Frame frame = game.WaitForFrame([](const Frame& f) { return f.width == 400 && f.Count(0xFF0000) > 0; });
+    EXPECT_TRUE(frame.Has(0xFF0000, RECT{300, 250, 400, 300}));
+    game.End();
+    EXPECT_TRUE(WaitUntil([&] { return !overlay.ScreenSize().has_value(); }, 2000))
+        << "the size of a game that has ended";
+  }
 }
 
 class OverlayGames : public ::testing::TestWithParam<GameCase> {};
@@ -403,54 +406,57 @@ namespace {
 // when the system alone does so (Wine's Direct3D 8 loses it, others only when set to), and the overlay is drawn
 // again once the game draws.
 TEST(OverlayLifetime, FullScreenDeviceLostAndReset) {
-  struct Outcome {
-    bool lost = false;
-    bool reset = false;
-  };
-  const auto play = [](bool withOverlay, Outcome& outcome) {
-    Game game("--fullscreen --clear 204060", "va_vazu_testgame.exe", withOverlay);
-    const auto shown = [](const Frame& f) { return f.Count(0xFF0000) > 0; };
-    if (!game.WaitForFrames(5, 5000)) GTEST_SKIP() << "no full-screen device here: " << game.Failure();
-    if (withOverlay) {
-      ASSERT_TRUE(game.WaitForFrame(shown).valid());
-    }
-    HWND window = game.window();
-    {
-      // Another program's window in front: the game is switched away from.
-      Thread other([] {
-        HWND front = CreateWindowExA(0, "STATIC", "in front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
-                                     nullptr, nullptr, nullptr, nullptr);
-        SetForegroundWindow(front);
-        const ULONGLONG end = GetTickCount64() + 1500;
-        MSG msg;
-        while (GetTickCount64() < end) {
-          while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
-          Sleep(5);
-        }
-        DestroyWindow(front);
-      });
-      outcome.lost = WaitUntil([&] { return game.report()->lostFrames.load() > 0; }, 2500);
-    }
-    // Back as a player brings it back: restored from the minimized state a full-screen game falls into.
-    ShowWindow(window, SW_RESTORE);
-    SetForegroundWindow(window);
-    outcome.reset = !outcome.lost || WaitUntil([&] { return game.report()->resets.load() > 0; });
-    EXPECT_TRUE(game.WaitForFrames(5)) << game.Failure();
-    if (withOverlay) {
-      EXPECT_TRUE(game.WaitForFrame(shown).valid()) << "not drawn after coming back";
-    }
-    EXPECT_EQ(game.Failure(), "");
-  };
-  Overlay overlay;
-  overlay.SetLine(40, 30, "HHHH", 0xFFFF0000);
-  overlay.ShowLine(true);
-  Outcome alone;
-  Outcome withOverlay;
-  play(false, alone);
-  if (IsSkipped()) return;
-  play(true, withOverlay);
-  EXPECT_EQ(withOverlay.lost, alone.lost) << "lost with the overlay unlike the system alone";
-  EXPECT_TRUE(withOverlay.reset) << "not reset after it was lost";
+  for (Api api : {Api::k8, Api::k9}) {
+    SCOPED_TRACE(NameOf(api));
+    struct Outcome {
+      bool lost = false;
+      bool reset = false;
+    };
+    const auto play = [api](bool withOverlay, Outcome& outcome) {
+      Game game(api, "--fullscreen --clear 204060", withOverlay);
+      const auto shown = [](const Frame& f) { return f.Count(0xFF0000) > 0; };
+      if (!game.WaitForFrames(5, 5000)) GTEST_SKIP() << "no full-screen device here: " << game.Failure();
+      if (withOverlay) {
+        ASSERT_TRUE(game.WaitForFrame(shown).valid());
+      }
+      HWND window = game.window();
+      {
+        // Another program's window in front: the game is switched away from.
+        Thread other([] {
+          HWND front = CreateWindowExA(0, "STATIC", "in front", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 100,
+                                       nullptr, nullptr, nullptr, nullptr);
+          SetForegroundWindow(front);
+          const ULONGLONG end = GetTickCount64() + 1500;
+          MSG msg;
+          while (GetTickCount64() < end) {
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+            Sleep(5);
+          }
+          DestroyWindow(front);
+        });
+        outcome.lost = WaitUntil([&] { return game.report()->lostFrames.load() > 0; }, 2500);
+      }
+      // Back as a player brings it back: restored from the minimized state a full-screen game falls into.
+      ShowWindow(window, SW_RESTORE);
+      SetForegroundWindow(window);
+      outcome.reset = !outcome.lost || WaitUntil([&] { return game.report()->resets.load() > 0; });
+      EXPECT_TRUE(game.WaitForFrames(5)) << game.Failure();
+      if (withOverlay) {
+        EXPECT_TRUE(game.WaitForFrame(shown).valid()) << "not drawn after coming back";
+      }
+      EXPECT_EQ(game.Failure(), "");
+    };
+    Overlay overlay;
+    overlay.SetLine(40, 30, "HHHH", 0xFFFF0000);
+    overlay.ShowLine(true);
+    Outcome alone;
+    Outcome withOverlay;
+    play(false, alone);
+    if (IsSkipped()) continue;
+    play(true, withOverlay);
+    EXPECT_EQ(withOverlay.lost, alone.lost) << "lost with the overlay unlike the system alone";
+    EXPECT_TRUE(withOverlay.reset) << "not reset after it was lost";
+  }
 }
 
 }  // namespace
