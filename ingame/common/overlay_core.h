@@ -29,19 +29,13 @@
 #include "ingame/common/overlay_content.h"
 #include "ingame/common/overlay_stats.h"
 #include "ingame/common/shared_state.h"
+#include "ingame/common/tile_pixels.h"
 #include "ingame/common/upload_plan.h"
 
 namespace ingame {
 
 // A texture of the device's that holds a tile, as the Direct3D layer made it: the core only hands it back.
 using TileTexture = void*;
-
-// The pixel formats tiles are kept in: with alpha in 32, 16 or 16 bits; opaque in the back buffer's usual format.
-enum class TileFormat : std::uint8_t { kNone, kA8R8G8B8, kA4R4G4B4, kA1R5G5B5, kX8R8G8B8 };
-
-// Writes the `part` of an image into locked texture memory (`bits`, rows `pitch` bytes apart) from its top left
-// corner on, in `format`.
-void FillPart(const Image& image, const Rect& part, TileFormat format, void* bits, std::int64_t pitch);
 
 // What the device can hold, as its layer found it when the device was made.
 struct DeviceLimits {
@@ -67,14 +61,6 @@ class IDeviceTiles {
 
  protected:
   ~IDeviceTiles() = default;
-};
-
-// A corner of a quad the pipeline draws: on the screen, pre-transformed (x, y, z, 1/w), its colour (0xAARRGGBB)
-// and its texel. The layout of the vertex format XYZRHW | DIFFUSE | TEX1 of every Direct3D.
-struct QuadVertex {
-  float x, y, z, rhw;
-  std::uint32_t colour;
-  float u, v;
 };
 
 // A tile's part that goes onto the back buffer: `content` of `texture` onto `area`.

@@ -196,7 +196,7 @@ HRESULT COverlayRenderer::CopyBand(const Image& image, const UploadStep& step, T
   if (counting) core_.AddLockTime(NowMicroseconds() - locking);
   if (FAILED(lockedResult)) return lockedResult;
   if (!locked.pBits) return E_FAIL;
-  FillPart(image, step.part, format, locked.pBits, locked.Pitch);
+  FillPart(image.pixels.data(), image.width, step.part, format, locked.pBits, locked.Pitch);
   const std::uint64_t unlocking = counting ? NowMicroseconds() : 0;
   if (staging.texture) {
     staging.texture->UnlockRect(0);

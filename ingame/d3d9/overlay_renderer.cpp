@@ -166,7 +166,7 @@ bool COverlayRenderer::FillBand(const Image& image, const UploadStep& step, Tile
   std::uint64_t locking = counting ? NowMicroseconds() : 0;
   if (FAILED(staging->surface->LockRect(&locked, nullptr, 0))) return false;
   if (counting) core_.AddLockTime(NowMicroseconds() - locking);
-  if (locked.pBits) FillPart(image, step.part, format, locked.pBits, locked.Pitch);
+  if (locked.pBits) FillPart(image.pixels.data(), image.width, step.part, format, locked.pBits, locked.Pitch);
   locking = counting ? NowMicroseconds() : 0;
   staging->surface->UnlockRect();
   if (counting) core_.AddLockTime(NowMicroseconds() - locking);

@@ -8,6 +8,7 @@
 #include "ingame/common/backoff.h"
 #include "ingame/common/layout.h"
 #include "ingame/common/shared_state.h"
+#include "ingame/common/tile_pixels.h"
 #include "ingame/common/upload_plan.h"
 
 using namespace ingame;
@@ -258,4 +259,43 @@ TEST(UploadPlan, TheWorkerTakesWhatTheGamesProcessorsLeaveFree) {
   // A processor and a half free, or more: all of one.
   EXPECT_DOUBLE_EQ(WorkerShare(1.5), 1.0);
   EXPECT_DOUBLE_EQ(WorkerShare(3.5), 1.0);
+}
+
+TEST(TilePixels, EachFormatKeepsTheChannelsInTheirBitsRowByRow) {
+  // A 3 x 2 image; its right 2 x 2 part goes into memory of a pitch wider than a row.
+  const std::uint32_t image[] = {0x00000000, 0xFF102030, 0x80F0E0D0,  //
+                                 0x00000000, 0x7FFFFFFF, 0xFF0000FF};
+  const Rect part{1, 0, 3, 2};
+  std::uint8_t memory[2 * 16] = {};
+  const auto at = [&memory](int y, int x, int bytes) {
+    std::uint32_t value = 0;
+    std::memcpy(&value, memory + y * 16 + x * bytes, static_cast<std::size_t>(bytes));
+    return value;
+  };
+  FillPart(image, 3, part, TileFormat::kA8R8G8B8, memory, 16);
+  EXPECT_EQ(at(0, 0, 4), 0xFF102030u);
+  EXPECT_EQ(at(1, 1, 4), 0xFF0000FFu);
+  FillPart(image, 3, part, TileFormat::kA4R4G4B4, memory, 16);
+  EXPECT_EQ(at(0, 0, 2), 0xF123u);
+  EXPECT_EQ(at(0, 1, 2), 0x8FED);
+  EXPECT_EQ(at(1, 0, 2), 0x7FFFu);
+  FillPart(image, 3, part, TileFormat::kA1R5G5B5, memory, 16);
+  EXPECT_EQ(at(0, 0, 2), 0x8000u | (0x10u >> 3) << 10 | (0x20u >> 3) << 5 | (0x30u >> 3));
+  EXPECT_EQ(at(1, 0, 2), 0x7FFFu) << "alpha below a half is transparent";
+  EXPECT_EQ(at(1, 1, 2), 0x801Fu);
+}
+
+TEST(TilePixels, AQuadPutsEachTexelOnOnePixel) {
+  QuadVertex corners[4];
+  QuadCorners(Rect{10, 20, 74, 52}, Rect{0, 128, 64, 160}, 256, corners);
+  // Half a pixel back, so that texel centres fall on pixel centres; the texels are the content's part of the tile.
+  EXPECT_FLOAT_EQ(corners[0].x, 9.5f);
+  EXPECT_FLOAT_EQ(corners[0].y, 19.5f);
+  EXPECT_FLOAT_EQ(corners[3].x, 73.5f);
+  EXPECT_FLOAT_EQ(corners[3].y, 51.5f);
+  EXPECT_FLOAT_EQ(corners[0].v, 0.5f);
+  EXPECT_FLOAT_EQ(corners[3].u, 0.25f);
+  EXPECT_FLOAT_EQ(corners[3].v, 0.625f);
+  EXPECT_FLOAT_EQ(corners[1].rhw, 1.0f);
+  EXPECT_EQ(corners[2].colour, 0xFFFFFFFFu);
 }
