@@ -54,18 +54,22 @@ HRESULT CreateDeviceOf(IDirect3D9* direct3d, bool ex, HWND window, DWORD flags, 
   return result;
 }
 
-// --still-drawing: the system's functions the busy ones call on to, how often a present that does not wait finds
-// the device still drawing, and the presents counted.
+// --still-drawing and --present-through-chain: the system's functions the ones below everything else call on to,
+// how often a present that does not wait finds the device still drawing, and the presents counted.
 struct BusyDevice {
   Method chainPresent = nullptr;
   Method presentEx = nullptr;
+  bool throughChain = false;
   LONG every = 0;
   LONG presents = 0;
 };
 BusyDevice g_busy;
 
 bool StillDrawing(DWORD flags) {
-  if ((flags & D3DPRESENT_DONOTWAIT) == 0 || InterlockedIncrement(&g_busy.presents) % g_busy.every != 0) return false;
+  if (g_busy.every == 0 || (flags & D3DPRESENT_DONOTWAIT) == 0 ||
+      InterlockedIncrement(&g_busy.presents) % g_busy.every != 0) {
+    return false;
+  }
   g_report->stillDrawingMade.fetch_add(1);
   return true;
 }
@@ -76,16 +80,33 @@ HRESULT STDMETHODCALLTYPE BusyChainPresent(IDirect3DSwapChain9* chain, const REC
   return reinterpret_cast<ChainPresentFn>(g_busy.chainPresent)(chain, source, destination, window, dirty, flags);
 }
 
+// The device's present made as the present of its own swap chain, through that swap chain's table.
+HRESULT PresentThroughChain(IDirect3DDevice9* device, const RECT* source, const RECT* destination, HWND window,
+                            const RGNDATA* dirty, DWORD flags) {
+  IDirect3DSwapChain9* chain = nullptr;
+  HRESULT result = device->GetSwapChain(0, &chain);
+  if (SUCCEEDED(result)) result = chain->Present(source, destination, window, dirty, flags);
+  ReleaseAndClear(chain);
+  g_report->throughChain.fetch_add(1);
+  return result;
+}
+
 HRESULT STDMETHODCALLTYPE BusyPresentEx(IDirect3DDevice9Ex* device, const RECT* source, const RECT* destination,
                                         HWND window, const RGNDATA* dirty, DWORD flags) {
   if (StillDrawing(flags)) return D3DERR_WASSTILLDRAWING;
+  if (g_busy.throughChain) return PresentThroughChain(device, source, destination, window, dirty, flags);
   return reinterpret_cast<PresentExFn>(g_busy.presentEx)(device, source, destination, window, dirty, flags);
 }
 
+HRESULT STDMETHODCALLTYPE ChainedPresent(IDirect3DDevice9* device, const RECT* source, const RECT* destination,
+                                         HWND window, const RGNDATA* dirty) {
+  return PresentThroughChain(device, source, destination, window, dirty, 0);
+}
+
 // Loads the system's own d3d9.dll (not the d3d9.dll the game loads by name, which may be an overlay's), makes a
-// throwaway device of the game's kind on a hidden window to reach the tables of its swap chains (and of its Ex
-// devices), and puts the busy presents there, before anything else can patch them.
-bool PatchTheSystemAsBusy(const Options& options, HINSTANCE instance) {
+// throwaway device of the game's kind on a hidden window to reach the tables of its devices and swap chains, and
+// puts the busy presents, or those through the swap chain, there, before anything else can patch them.
+bool PatchTheSystemBelow(const Options& options, HINSTANCE instance) {
   wchar_t folder[MAX_PATH];
   const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
@@ -109,8 +130,12 @@ bool PatchTheSystemAsBusy(const Options& options, HINSTANCE instance) {
   if (patched) {
     const SystemSlots9& slots = kSystemSlots9;
     g_busy.every = static_cast<LONG>(options.stillDrawingEvery);
+    g_busy.throughChain = options.presentThroughChain;
     g_busy.chainPresent = TableOf(chain)[slots.swapChainPresent];
-    patched = WriteSlot(TableOf(chain), slots.swapChainPresent, &BusyChainPresent);
+    patched = options.stillDrawingEvery == 0 || WriteSlot(TableOf(chain), slots.swapChainPresent, &BusyChainPresent);
+    if (options.presentThroughChain) {
+      patched = patched && WriteSlot(TableOf(device), slots.devicePresent, &ChainedPresent);
+    }
     if (g_ex) {
       g_busy.presentEx = TableOf(device)[slots.devicePresentEx];
       patched = patched && WriteSlot(TableOf(device), slots.devicePresentEx, &BusyPresentEx);
@@ -286,8 +311,9 @@ struct Direct3D9 {
     g_ex = options.api == Options::Api::Direct3D9Ex;
     // "d3d9.dll" by name first: once the system's own is loaded, a load by that name would find it and never the
     // library beside the game.
-    if (options.stillDrawingEvery != 0) LoadLibraryA("d3d9.dll");
-    if (options.stillDrawingEvery != 0 && !PatchTheSystemAsBusy(options, instance)) {
+    const bool below = options.stillDrawingEvery != 0 || options.presentThroughChain;
+    if (below) LoadLibraryA("d3d9.dll");
+    if (below && !PatchTheSystemBelow(options, instance)) {
       return "patching the system's tables";
     }
     return nullptr;

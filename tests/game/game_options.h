@@ -54,6 +54,7 @@ struct Options {
   bool cbtHook = false;
   bool presentDoNotWait = false;
   UINT stillDrawingEvery = 0;  // --still-drawing N
+  bool presentThroughChain = false;
 };
 
 // False for an unknown option, a bad value, or an option the Direct3D chosen does not have.

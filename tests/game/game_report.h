@@ -47,6 +47,7 @@ struct Report {
   // device made so (--still-drawing), and what creating a D3DPOOL_MANAGED texture returned (none on an Ex device).
   std::atomic<std::uint32_t> stillDrawing;
   std::atomic<std::uint32_t> stillDrawingMade;
+  std::atomic<std::uint32_t> throughChain;
   std::atomic<std::int32_t> managedPool;
   std::uint32_t maxTextureWidth;               // the device's largest texture
   std::uint32_t maxTextureHeight;

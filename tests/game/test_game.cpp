@@ -39,6 +39,9 @@
 //                       first call of "d3d9.dll", the system's own swap chain Present and device PresentEx return
 //                       D3DERR_WASSTILLDRAWING without presenting for every Nth present that does not wait
 //                       (stillDrawingMade), as a driver under an overlay would.
+//   --present-through-chain  the same way below everything else, the system's device Present and PresentEx present
+//                       through the device's own swap chain, calling its Present through the swap chain's table, as
+//                       an implementation built so does (throughChain counts those presents).
 // Direct3D 9's own states are set and checked with the others (--odd-state, --state-blocks): sampler states,
 // a vertex declaration and shaders with constants in turn with a vertex format, the scissor rectangle and its
 // test, sRGB writes, and a stream's frequency. The probe (--probe) adds the device's swap chain, its container
