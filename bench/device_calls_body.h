@@ -1,20 +1,30 @@
-#include "bench/device_calls.h"
+// The device-calls child (device_calls.h) on one Direct3D, over the preview's traits of it
+// (preview/direct3d8_api.h, preview/direct3d9_api.h) with what the benchmark adds: how it loads the library and
+// sets a vertex shader constant. As with the preview's renderer, the names both Direct3Ds share are those of the
+// Direct3D header included before this one, by device_calls_d3d8.cpp or device_calls_d3d9.cpp.
+#pragma once
 
-#include <windows.h>
-#include <d3d8.h>
+#ifndef DIRECT3D_VERSION
+#error "include the traits of a Direct3D before device_calls_body.h"
+#endif
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <fstream>
 #include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "bench/device_calls.h"
 
 namespace bench {
-namespace {
+namespace device_calls {
 
 constexpr int kRounds = 15;
 
-double NowNs() {
+inline double NowNs() {
   static const double nsPerTick = [] {
     LARGE_INTEGER f;
     QueryPerformanceFrequency(&f);
@@ -25,17 +35,27 @@ double NowNs() {
   return static_cast<double>(now.QuadPart) * nsPerTick;
 }
 
-// The device and what it draws with, made through the d3d8.dll of the program's folder when there is one (the
-// overlay's), else the system's: as a game in that folder would.
-class Device {
+// The fastest of kRounds rounds of `count` calls, per call.
+inline double Fastest(int count, const std::function<void(int)>& call) {
+  double best = 1e300;
+  for (int round = 0; round < kRounds; ++round) {
+    const double start = NowNs();
+    for (int i = 0; i < count; ++i) call(i);
+    best = std::min(best, (NowNs() - start) / count);
+  }
+  return best;
+}
+
+// The device and what it draws with, made through the Direct3D library of the program's folder when there is
+// one (the overlay's), else the system's: as a game in that folder would.
+template <class Api>
+class CDevice {
  public:
-  explicit Device(DWORD flags) {
-    HMODULE library = LoadLibraryA("d3d8.dll");
-    using Create = IDirect3D8*(WINAPI*)(UINT);
-    const auto create = library ? reinterpret_cast<Create>(
-                                      reinterpret_cast<void (*)()>(GetProcAddress(library, "Direct3DCreate8")))
-                                : nullptr;
-    direct3d_ = create ? create(D3D_SDK_VERSION) : nullptr;
+  using Device = typename Api::Device;
+  using VertexBuffer = typename Api::VertexBuffer;
+
+  explicit CDevice(DWORD flags) {
+    direct3d_ = Api::Load();
     window_ = CreateWindowExA(0, "STATIC", "device calls", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 240, nullptr,
                               nullptr, nullptr, nullptr);
     if (!direct3d_ || !window_) return;
@@ -48,32 +68,30 @@ class Device {
     parameters.BackBufferWidth = 320;
     parameters.BackBufferHeight = 240;
     parameters.hDeviceWindow = window_;
-    if (FAILED(direct3d_->CreateDevice(D3DADAPTER_DEFAULT, D3DDEVTYPE_HAL, window_,
-                                       D3DCREATE_HARDWARE_VERTEXPROCESSING | flags, &parameters, &device_))) {
+    if (FAILED(Api::CreateDevice(direct3d_, window_, D3DCREATE_HARDWARE_VERTEXPROCESSING | flags, parameters,
+                                 &device_))) {
       device_ = nullptr;
       return;
     }
-    device_->CreateVertexBuffer(3 * 16, D3DUSAGE_WRITEONLY, D3DFVF_XYZRHW, D3DPOOL_MANAGED, &vertices_);
-    if (vertices_) {
+    Api::CreateVertexBuffer(device_, 3 * 16, D3DFVF_XYZRHW, D3DPOOL_MANAGED, &vertices_);
+    void* data = nullptr;
+    if (vertices_ && SUCCEEDED(Api::Lock(vertices_, 3 * 16, &data))) {
       // A triangle of no area: the draw calls cost what the call costs, not what the rasteriser does.
-      float* data = nullptr;
-      if (SUCCEEDED(vertices_->Lock(0, 0, reinterpret_cast<BYTE**>(&data), 0))) {
-        std::fill(data, data + 12, 1.0f);
-        vertices_->Unlock();
-      }
+      std::fill(static_cast<float*>(data), static_cast<float*>(data) + 12, 1.0f);
+      vertices_->Unlock();
     }
   }
-  ~Device() {
+  ~CDevice() {
     if (vertices_) vertices_->Release();
     if (device_) device_->Release();
     if (direct3d_) direct3d_->Release();
     if (window_) DestroyWindow(window_);
   }
-  Device(const Device&) = delete;
-  Device& operator=(const Device&) = delete;
+  CDevice(const CDevice&) = delete;
+  CDevice& operator=(const CDevice&) = delete;
 
-  IDirect3DDevice8* get() const { return device_; }
-  IDirect3DVertexBuffer8* vertices() const { return vertices_; }
+  Device* get() const { return device_; }
+  VertexBuffer* vertices() const { return vertices_; }
   void Frames(int count) const {
     for (int i = 0; i < count; ++i) {
       MSG msg;
@@ -84,43 +102,24 @@ class Device {
   }
 
  private:
-  IDirect3D8* direct3d_ = nullptr;
+  typename Api::Direct3D* direct3d_ = nullptr;
   HWND window_ = nullptr;
-  IDirect3DDevice8* device_ = nullptr;
-  IDirect3DVertexBuffer8* vertices_ = nullptr;
+  Device* device_ = nullptr;
+  VertexBuffer* vertices_ = nullptr;
 };
 
-// The fastest of kRounds rounds of `count` calls, per call.
-double Fastest(int count, const std::function<void(int)>& call) {
-  double best = 1e300;
-  for (int round = 0; round < kRounds; ++round) {
-    const double start = NowNs();
-    for (int i = 0; i < count; ++i) call(i);
-    best = std::min(best, (NowNs() - start) / count);
-  }
-  return best;
-}
-
-}  // namespace
-
-const std::vector<std::string>& DeviceCallNames() {
-  static const std::vector<std::string> names = {
-      "SetTransform",         "GetRenderState", "SetRenderState",    "SetTextureStageState",
-      "SetVertexShaderConstant", "SetStreamSource", "DrawPrimitive", "TestCooperativeLevel"};
-  return names;
-}
-
+template <class Api>
 int RunDeviceCalls(const std::string& kind, const std::string& file) {
   const DWORD flags = kind == "pure"            ? D3DCREATE_PUREDEVICE
                       : kind == "multithreaded" ? D3DCREATE_MULTITHREADED
                                                 : 0;
-  const Device device(flags);
-  IDirect3DDevice8* d = device.get();
+  const CDevice<Api> device(flags);
+  typename Api::Device* d = device.get();
   if (!d || !device.vertices()) return 1;
   // The overlay measures the device and makes its objects at the first presents.
   device.Frames(30);
-  d->SetVertexShader(D3DFVF_XYZRHW);
-  d->SetStreamSource(0, device.vertices(), 16);
+  Api::SetFvf(d, D3DFVF_XYZRHW);
+  Api::SetStream(d, device.vertices(), 16);
   d->BeginScene();
   D3DMATRIX matrix{};
   matrix._11 = matrix._22 = matrix._33 = matrix._44 = 1.0f;
@@ -133,8 +132,8 @@ int RunDeviceCalls(const std::string& kind, const std::string& file) {
       {kCalls, [&](int i) { d->SetRenderState(D3DRS_ZENABLE, static_cast<DWORD>(i & 1)); }},
       {kCalls,
        [&](int i) { d->SetTextureStageState(0, D3DTSS_COLOROP, (i & 1) ? D3DTOP_MODULATE : D3DTOP_SELECTARG1); }},
-      {kCalls, [&](int) { d->SetVertexShaderConstant(0, constant, 1); }},
-      {kCalls, [&](int) { d->SetStreamSource(0, device.vertices(), 16); }},
+      {kCalls, [&](int) { Api::SetVertexShaderConstant(d, constant); }},
+      {kCalls, [&](int) { Api::SetStream(d, device.vertices(), 16); }},
       {kCalls / 10, [&](int) { d->DrawPrimitive(D3DPT_TRIANGLELIST, 0, 1); }},
       {kCalls, [&](int) { d->TestCooperativeLevel(); }},
   };
@@ -147,13 +146,14 @@ int RunDeviceCalls(const std::string& kind, const std::string& file) {
   return out ? 0 : 1;
 }
 
+template <class Api>
 int RunCooperativeCalls(int milliseconds, const std::string& file) {
-  const Device device(D3DCREATE_MULTITHREADED);
+  const CDevice<Api> device(D3DCREATE_MULTITHREADED);
   if (!device.get()) return 1;
   device.Frames(10);
   std::atomic<bool> stop{false};
   struct Presenter {
-    const Device* device;
+    const CDevice<Api>* device;
     std::atomic<bool>* stop;
     static DWORD WINAPI Run(void* self) {
       auto* p = static_cast<Presenter*>(self);
@@ -183,4 +183,5 @@ int RunCooperativeCalls(int milliseconds, const std::string& file) {
   return out ? 0 : 1;
 }
 
+}  // namespace device_calls
 }  // namespace bench
