@@ -90,8 +90,9 @@ else
   import -window "${window:-root}" "$build/va_vazu.png"
   echo "Saved a screenshot of the dialog to ${build#"$root"/}/va_vazu.png"
   if "$VA_WINE" "$bin/va_vazu_demo.exe" "$run/game.bmp" && convert "$run/game.bmp" "$build/va_vazu_preview.png"; then
-    echo "Saved a screenshot of the game with the line, the block, the picture and the frame rate to" \
-      "${build#"$root"/}/va_vazu_preview.png"
+    if [ -f "$run/game/$overlay_library.dll" ]; then shown="with the line, the block, the picture and the frame rate"
+    else shown="without the overlay, whose $overlay_library.dll is not built,"; fi
+    echo "Saved a screenshot of the game $shown to ${build#"$root"/}/va_vazu_preview.png"
   else
     echo "Could not play the dialog and the game" >&2
     exit 1
