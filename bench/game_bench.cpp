@@ -1,5 +1,6 @@
-// Measures what the overlay costs a game, against the same game with the system's Direct3D 8 alone, and prints
-// the results as Markdown tables:
+// Measures what the overlay costs a game, against the same game with the system's Direct3D alone, and prints the
+// results as Markdown tables, on Direct3D 8 (the preview with the overlay's d3d8.dll beside it), Direct3D 9 (the
+// preview with --d3d9 and the overlay's d3d9.dll beside it) or both, each table labelled with its Direct3D:
 //   - frame times of the preview game presenting as fast as it can: the 99th percentile and the longest time
 //     between two frames, while nothing changes and while a change arrives every second, and the overlay's own
 //     work before each present;
@@ -19,11 +20,14 @@
 //     TestCooperativeLevel answered while the overlay draws;
 //   - pictures: frames of a game held to 60 frames a second from a 1024 x 1024 picture's arrival to the first
 //     present that shows it whole, with a processor free and with the game's one processor shared.
-// Every frame-rate and memory figure is the median of pairs of runs, the game with the overlay's d3d8.dll and
+// Every frame-rate and memory figure is the median of pairs of runs, the game with the overlay's library and
 // without, taken alternately (A B, B A, ...) in one sitting, so that what else loads the machine falls on both.
+// Where the overlay's d3d9.dll is not built yet, the Direct3D 9 tables compare the game alone with itself, are
+// labelled so, and the figures read from the overlay's counters are left out.
 //
-// Usage: va_vazu_game_bench [--pairs N] [--run-ms MS] [--quick] [--profile] [--frame-times] [--memory] [--latency]
-//                            [--device-calls]
+// Usage: va_vazu_game_bench [--direct3d 8|9|8,9] [--pairs N] [--run-ms MS] [--quick] [--profile] [--frame-times]
+//                            [--memory] [--latency] [--device-calls]
+//   --direct3d    the Direct3Ds measured, one after the other, default 8
 //   --pairs       pairs of runs per frame-rate, frame-time and memory figure, default 4
 //   --run-ms      how long each run counts frames, after its second of warming up, default 2500 (frame times:
 //                 four times that)
@@ -33,7 +37,8 @@
 //   --memory      the memory figures, and nothing else
 //   --latency     the latency figures (the pictures' included), and nothing else
 //   --device-calls the device calls' figures, and nothing else
-// va_vazu_preview.exe and overlay\ (the overlay's hvcomms.dll and d3d8.dll) are expected beside this program.
+// va_vazu_preview.exe and overlay\ (the overlay's hvcomms.dll, d3d8.dll and d3d9.dll) are expected beside this
+// program.
 #include <windows.h>
 #include <wincodec.h>
 
@@ -65,6 +70,7 @@ namespace {
 constexpr DWORD kRunTimeoutMs = 120000;
 
 struct Options {
+  std::vector<int> direct3d = {8};
   int pairs = 4;
   int runMs = 2500;
   bool quick = false;
@@ -102,6 +108,21 @@ fs::path BinFolder() {
   GetModuleFileNameA(nullptr, path, MAX_PATH);
   return fs::path(path).parent_path();
 }
+
+// The Direct3D a part of the benchmark measures: the preview's switch for it, and the overlay's library that goes
+// beside the preview, when it is built.
+struct Direct3D {
+  int version = 8;
+
+  const char* library() const { return version == 9 ? "d3d9.dll" : "d3d8.dll"; }
+  const char* previewSwitch() const { return version == 9 ? "--d3d9 " : ""; }
+  bool overlayBuilt() const { return fs::exists(BinFolder() / "overlay" / library()); }
+  // What every table of it is labelled with.
+  std::string Label() const {
+    return "Direct3D " + std::to_string(version) +
+           (overlayBuilt() ? "" : std::string(", the overlay's ") + library() + " absent: the game alone both ways");
+  }
+};
 
 // The overlay's communication library, called as the dialog calls it.
 class Comms {
@@ -178,10 +199,10 @@ struct RunStats {
   double OverlayShare() const { return OverlayPerFrame() * Fps() / 1000.0; }
 };
 
-// A game folder: the preview, with or without the overlay's d3d8.dll beside it.
+// A game folder: the preview, with or without the overlay's library of its Direct3D beside it.
 class GameFolder {
  public:
-  explicit GameFolder(bool withOverlay) {
+  GameFolder(bool withOverlay, const Direct3D& direct3d) : direct3d_(direct3d) {
     static int count = 0;
     char temp[MAX_PATH + 1] = "";
     GetTempPathA(sizeof temp, temp);
@@ -192,8 +213,8 @@ class GameFolder {
     fs::copy_file(BinFolder() / "va_vazu_preview.exe", folder_ / "va_vazu_preview.exe",
                   fs::copy_options::overwrite_existing, error);
     if (withOverlay) {
-      fs::copy_file(BinFolder() / "overlay" / "d3d8.dll", folder_ / "d3d8.dll", fs::copy_options::overwrite_existing,
-                    error);
+      fs::copy_file(BinFolder() / "overlay" / direct3d.library(), folder_ / direct3d.library(),
+                    fs::copy_options::overwrite_existing, error);
     }
     // This program, as the game that times its device's calls (bench/device_calls.h).
     char self[MAX_PATH] = "";
@@ -208,16 +229,20 @@ class GameFolder {
   GameFolder& operator=(const GameFolder&) = delete;
 
   const fs::path& path() const { return folder_; }
+  const Direct3D& direct3d() const { return direct3d_; }
+  bool withOverlay() const { return fs::exists(folder_ / direct3d_.library()); }
 
  private:
+  Direct3D direct3d_;
   fs::path folder_;
 };
 
-// Starts the preview in `folder` with `arguments`; the process, or none.
-PROCESS_INFORMATION StartPreview(const fs::path& folder, const std::string& arguments) {
+// Starts the preview in `game`'s folder on its Direct3D with `arguments`; the process, or none.
+PROCESS_INFORMATION StartPreview(const GameFolder& game, const std::string& arguments) {
   PROCESS_INFORMATION process{};
+  const fs::path& folder = game.path();
   const fs::path exe = folder / "va_vazu_preview.exe";
-  std::string commandLine = "\"" + exe.string() + "\" --pos 0,0 " + arguments;
+  std::string commandLine = "\"" + exe.string() + "\" --pos 0,0 " + game.direct3d().previewSwitch() + arguments;
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   if (!CreateProcessA(exe.string().c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
@@ -273,10 +298,10 @@ RunStats RunPreview(const GameFolder& game, const std::string& arguments, int ru
   const fs::path file = game.path() / "stats.txt";
   std::error_code error;
   fs::remove(file, error);
-  const bool withOverlay = fs::exists(game.path() / "d3d8.dll");
+  const bool withOverlay = game.withOverlay();
   if (withOverlay) SetEnvironmentVariableA(ingame::kStatsVariable, "1");
   PROCESS_INFORMATION process = StartPreview(
-      game.path(), arguments + " --fps-limit 0 --run-for " + std::to_string(runMs) + " --stats \"" + file.string() + "\"");
+      game, arguments + " --fps-limit 0 --run-for " + std::to_string(runMs) + " --stats \"" + file.string() + "\"");
   SetEnvironmentVariableA(ingame::kStatsVariable, nullptr);
   if (!process.hProcess) return stats;
   const double started = Now();
@@ -442,16 +467,16 @@ std::unique_ptr<Comms> Prepare(Load load, const Pictures& pictures) {
   return comms;
 }
 
-void FrameRates(const Options& options, const Pictures& pictures) {
-  const GameFolder withOverlay(true);
-  const GameFolder alone(false);
-  std::printf("## Frame rate of the game, presenting as fast as it can\n\n");
+void FrameRates(const Direct3D& direct3d, const Options& options, const Pictures& pictures) {
+  const GameFolder withOverlay(true, direct3d);
+  const GameFolder alone(false, direct3d);
+  std::printf("## Frame rate of the game, presenting as fast as it can (%s)\n\n", direct3d.Label().c_str());
   std::printf("Median of %d pairs of runs (%.1f seconds each; twice that in the heavy scene or at 1920 x 1080, "
-              "three times in both), with the overlay's d3d8.dll and with the system's alone, alternating; the "
+              "three times in both), with the overlay's %s and with the system's alone, alternating; the "
               "ratio is the median of the ratios within pairs. Processor time per frame of the game's process "
               "beside the frame rate, and the overlay's own work before each present (its counters) as a share of "
               "the frame, by which a frame rate too noisy to tell is judged (goal: at most 0.5%%).\n\n",
-              options.pairs, options.runMs / 1000.0);
+              options.pairs, options.runMs / 1000.0, direct3d.library());
   std::printf("| Scene | Size | Overlay | FPS with | FPS alone | Ratio | Range | CPU ms/frame with | alone | "
               "Goal | Result | Overlay's work per frame | Share of the frame | Result |\n");
   std::printf("|---|---|---|---:|---:|---:|---:|---:|---:|---|---|---:|---:|---|\n");
@@ -464,7 +489,7 @@ void FrameRates(const Options& options, const Pictures& pictures) {
   {
     // The instrument itself: the game alone against itself, the same way. How far its ratio strays from 1 is how
     // much smaller an effect it cannot tell.
-    const GameFolder again(false);
+    const GameFolder again(false, direct3d);
     const Pairs pairs = MeasurePairs(again, alone, "--size 800x600", options);
     const std::vector<double> ratios = pairs.Ratios(&RunStats::Fps);
     std::printf("| default | 800x600 | the game alone against itself | %.1f | %.1f | %.3f | %s | %.2f | %.2f | 1 | - "
@@ -516,28 +541,28 @@ std::function<void(int)> ChangeEverySecond(const Comms& comms, const Pictures& p
 // Frame times, the game with the overlay against the game alone: the 99th percentile and the longest time between
 // two frames while everything is shown and nothing changes, and while a change arrives every second: the longest
 // text block and the 1024 x 1024 picture, in turn with a short block and a small picture.
-void FrameTimes(const Options& options, const Pictures& pictures) {
-  const GameFolder withOverlay(true);
-  const GameFolder alone(false);
+void FrameTimes(const Direct3D& direct3d, const Options& options, const Pictures& pictures) {
+  const GameFolder withOverlay(true, direct3d);
+  const GameFolder alone(false, direct3d);
   Options caseOptions = options;
   caseOptions.runMs = options.runMs * 4;
-  std::printf("## Frame times\n\n");
+  std::printf("## Frame times (%s)\n\n", direct3d.Label().c_str());
   std::printf("The preview's default scene at 800 x 600 presenting as fast as it can, %d pairs of runs of %.1f "
-              "seconds, with the overlay's d3d8.dll and alone, alternating. Per run: the 99th percentile and the "
+              "seconds, with the overlay's %s and alone, alternating. Per run: the 99th percentile and the "
               "longest of the times between one frame and the next; the ratios are the medians of the ratios within "
               "pairs, the range that of single pairs. The overlay's own work before each present comes from its "
               "counters, over all its runs: wall time on the game's render thread, so it includes whatever waits "
               "there (another thread on the processor, the device's queue of commands when it is full). Less its locks: the "
               "same without the time spent locking and unlocking the staging textures it fills, which with "
               "D3DLOCK_DISCARD never wait for the device but the first of a device's, taken at its first present.\n\n",
-              caseOptions.pairs, caseOptions.runMs / 1000.0);
+              caseOptions.pairs, caseOptions.runMs / 1000.0, direct3d.library());
   std::printf("| Overlay | p99 with | p99 alone | Ratio | Range | Longest with | Longest alone | Ratio | Range | "
               "Overlay's work per present, p99 and p99.9 (steps of 0.1 ms) | Its longest | Presents over 2 ms | "
               "Less its locks: p99.9, longest, presents over 2 ms | Goals | Result |\n");
   std::printf("|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---|---|\n");
   {
     // The instrument: the game alone against itself, the same way.
-    const GameFolder again(false);
+    const GameFolder again(false, direct3d);
     const Pairs pairs = MeasurePairs(again, alone, "--size 800x600", caseOptions);
     const std::vector<double> p99 = pairs.Ratios(&RunStats::P99);
     const std::vector<double> longest = pairs.Ratios(&RunStats::Longest);
@@ -600,10 +625,10 @@ void FrameTimes(const Options& options, const Pictures& pictures) {
 
 // The game's peak working set with the overlay against alone: with the largest block and the 1024 x 1024 picture
 // shown, and over a minute in which a change arrives every second.
-void Memory(const Options& options, const Pictures& pictures) {
-  const GameFolder withOverlay(true);
-  const GameFolder alone(false);
-  std::printf("## Memory\n\n");
+void Memory(const Direct3D& direct3d, const Options& options, const Pictures& pictures) {
+  const GameFolder withOverlay(true, direct3d);
+  const GameFolder alone(false, direct3d);
+  std::printf("## Memory (%s)\n\n", direct3d.Label().c_str());
   std::printf("| Game | Peak working set with the overlay | Alone | Above the game alone | Range | Goal | Result |\n");
   std::printf("|---|---:|---:|---:|---:|---|---|\n");
   for (bool changing : {false, true}) {
@@ -637,10 +662,11 @@ void Memory(const Options& options, const Pictures& pictures) {
 class CountedGame {
  public:
   // `everyProcessor`: the game may run on any processor of the machine, not only on the benchmark's one.
-  explicit CountedGame(const std::string& arguments = "--size 800x600 --fps-limit 0", bool everyProcessor = false)
-      : folder_(true) {
+  explicit CountedGame(const Direct3D& direct3d, const std::string& arguments = "--size 800x600 --fps-limit 0",
+                       bool everyProcessor = false)
+      : folder_(true, direct3d) {
     SetEnvironmentVariableA(ingame::kStatsVariable, "1");
-    process_ = StartPreview(folder_.path(), arguments);
+    process_ = StartPreview(folder_, arguments);
     SetEnvironmentVariableA(ingame::kStatsVariable, nullptr);
     DWORD_PTR processMask = 0;
     DWORD_PTR systemMask = 0;
@@ -684,15 +710,15 @@ class CountedGame {
 
 // Presents from the return of each call to the first present that used what it stored: 1 when the very next
 // present did. Calls are spread over the frame by a pause of a few milliseconds between them.
-void Latency(const Pictures& pictures) {
+void Latency(const Direct3D& direct3d, const Pictures& pictures) {
   Comms comms;
   comms.SetLine("latency", 0xFFFF0000, false);
   comms.LoadPicture(pictures.small);
   comms.Show(true, false, false, false);
-  const CountedGame game;
+  const CountedGame game(direct3d);
   ingame::SectionView section = ingame::OpenStateSection();
   const ingame::SharedState* state = ingame::StateOf(section);
-  std::printf("## Latency\n\n");
+  std::printf("## Latency (%s)\n\n", direct3d.Label().c_str());
   if (!game.stats() || !state || !game.WaitForPresents(60)) {
     std::printf("The game with the overlay's counters did not run.\n\n");
     return;
@@ -751,14 +777,14 @@ void Latency(const Pictures& pictures) {
 
 // What the overlay does in frames in which nothing changes: nothing made, filled or allocated, with the frame rate
 // shown too (its figure is put together from glyphs uploaded once).
-void SteadyState(const Pictures& pictures) {
+void SteadyState(const Direct3D& direct3d, const Pictures& pictures) {
   Comms comms;
   comms.SetLine("this is a test", 0xFFFF0000, true);
   comms.SetBlock(200, 100, "Line1\r\nLine2\r\nLine3", true);
   comms.LoadPicture(pictures.small);
   comms.Show(true, true, true, false);
-  const CountedGame game;
-  std::printf("## Steady state\n\n");
+  const CountedGame game(direct3d);
+  std::printf("## Steady state (%s)\n\n", direct3d.Label().c_str());
   if (!game.stats() || !game.WaitForPresents(60)) {
     std::printf("The game with the overlay's counters did not run.\n\n");
     return;
@@ -798,9 +824,9 @@ void SteadyState(const Pictures& pictures) {
 // each after 15 to settle, ten times; each figure the median of the ten turns. The overlay's own work before
 // each present and the device's present, where the software renderer draws the whole frame, come from the
 // overlay's counters.
-void Profile(const Pictures& pictures) {
-  const CountedGame game;
-  std::printf("## Where the time goes\n\n");
+void Profile(const Direct3D& direct3d, const Pictures& pictures) {
+  const CountedGame game(direct3d);
+  std::printf("## Where the time goes (%s)\n\n", direct3d.Label().c_str());
   if (!game.stats() || !game.WaitForPresents(60)) {
     std::printf("The game with the overlay's counters did not run.\n\n");
     return;
@@ -846,10 +872,10 @@ void Profile(const Pictures& pictures) {
 }
 
 // How long each entry point takes, with a game presenting as fast as it can.
-void Calls(const Pictures& pictures) {
+void Calls(const Direct3D& direct3d, const Pictures& pictures) {
   Comms comms;
-  const CountedGame game;
-  std::printf("## Calls\n\n");
+  const CountedGame game(direct3d);
+  std::printf("## Calls (%s)\n\n", direct3d.Label().c_str());
   if (!game.stats() || !game.WaitForPresents(60)) {
     std::printf("The game with the overlay's counters did not run.\n\n");
     return;
@@ -918,17 +944,17 @@ std::map<std::string, double> RunDeviceChild(const GameFolder& game, const std::
 // What a game's calls of its device's methods cost with the overlay present but hidden, against the system's
 // alone, on each kind of device; and how often another thread of a multithreaded game that only asks
 // TestCooperativeLevel is answered while the overlay draws everything.
-void DeviceCalls(const Options& options, const Pictures& pictures) {
-  const GameFolder withOverlay(true);
-  const GameFolder alone(false);
-  const GameFolder again(false);
-  std::printf("## Device calls\n\n");
-  std::printf("A game's calls of its device's methods, with the overlay's d3d8.dll (everything hidden) and with the "
+void DeviceCalls(const Direct3D& direct3d, const Options& options, const Pictures& pictures) {
+  const GameFolder withOverlay(true, direct3d);
+  const GameFolder alone(false, direct3d);
+  const GameFolder again(false, direct3d);
+  std::printf("## Device calls (%s)\n\n", direct3d.Label().c_str());
+  std::printf("A game's calls of its device's methods, with the overlay's %s (everything hidden) and with the "
               "system's alone, in %d pairs of runs alternating, each run a process of its own; a run's figure is the "
               "fastest of 15 rounds of 20,000 calls (2,000 draws of a triangle of no area), per call. Ratios are the "
               "medians of the ratios within pairs; the instrument is a third run alone against the first, and its "
               "spread is the noise a plain device's ratio is held to.\n\n",
-              options.pairs);
+              direct3d.library(), options.pairs);
   std::printf("| Device | Call | With the overlay | Alone | Ratio | Range | Instrument | Its range | Goal | Result |\n");
   std::printf("|---|---|---:|---:|---:|---:|---:|---:|---|---|\n");
   {
@@ -937,7 +963,8 @@ void DeviceCalls(const Options& options, const Pictures& pictures) {
     for (const char* kind : {"plain", "pure", "multithreaded"}) {
       std::map<std::string, std::vector<double>> with, without, ratios, instrument;
       for (int i = 0; i < options.pairs; ++i) {
-        const std::string arguments = std::string("--device-calls-child ") + kind;
+        const std::string arguments =
+            "--device-calls-child " + std::to_string(direct3d.version) + " " + std::string(kind);
         std::map<std::string, double> a, b, c;
         if (i % 2 == 0) {
           a = RunDeviceChild(withOverlay, arguments);
@@ -984,15 +1011,16 @@ void DeviceCalls(const Options& options, const Pictures& pictures) {
   std::printf("| Calls with the overlay | Alone | Ratio | Range | Longest with | Longest alone | Goal | Result |\n");
   std::printf("|---:|---:|---:|---:|---:|---:|---|---|\n");
   const std::unique_ptr<Comms> comms = Prepare(Load::ElementsShown, pictures);
+  const std::string cooperative = "--cooperative-calls-child " + std::to_string(direct3d.version) + " 3000";
   std::vector<double> with, without, ratios, longestWith, longestAlone;
   for (int i = 0; i < options.pairs; ++i) {
     std::map<std::string, double> a, b;
     if (i % 2 == 0) {
-      a = RunDeviceChild(withOverlay, "--cooperative-calls-child 3000");
-      b = RunDeviceChild(alone, "--cooperative-calls-child 3000");
+      a = RunDeviceChild(withOverlay, cooperative);
+      b = RunDeviceChild(alone, cooperative);
     } else {
-      b = RunDeviceChild(alone, "--cooperative-calls-child 3000");
-      a = RunDeviceChild(withOverlay, "--cooperative-calls-child 3000");
+      b = RunDeviceChild(alone, cooperative);
+      a = RunDeviceChild(withOverlay, cooperative);
     }
     if (a["calls"] <= 0 || b["calls"] <= 0) continue;
     with.push_back(a["calls"]);
@@ -1013,8 +1041,8 @@ void DeviceCalls(const Options& options, const Pictures& pictures) {
 // Frames from a 1024 x 1024 picture's arrival in the shared state to the first present that shows it whole, in the
 // preview held to 60 frames a second: with every processor of the machine open to the game (one free for the
 // worker), and on the benchmark's one processor, shared with the game.
-void PictureLatency(const Pictures& pictures) {
-  std::printf("## Pictures\n\n");
+void PictureLatency(const Direct3D& direct3d, const Pictures& pictures) {
+  std::printf("## Pictures (%s)\n\n", direct3d.Label().c_str());
   std::printf("The preview at 1280 x 1080 held to 60 frames a second; a 1024 x 1024 picture loaded again and again, "
               "8 times: presents from its arrival (the library has read it) to the first present that drew all of "
               "it, and the time.\n\n");
@@ -1023,7 +1051,7 @@ void PictureLatency(const Pictures& pictures) {
   for (bool everyProcessor : {true, false}) {
     Comms comms;
     comms.Show(false, false, true, false);
-    const CountedGame game("--size 1280x1080 --fps-limit 60", everyProcessor);
+    const CountedGame game(direct3d, "--size 1280x1080 --fps-limit 60", everyProcessor);
     ingame::SectionView section = ingame::OpenStateSection();
     const ingame::SharedState* state = ingame::StateOf(section);
     const char* name = everyProcessor ? "every processor: one free for the worker" : "one, shared with the game";
@@ -1062,15 +1090,29 @@ void PictureLatency(const Pictures& pictures) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // A child of DeviceCalls, in a game folder.
-  if (argc == 4 && std::string(argv[1]) == "--device-calls-child") return bench::RunDeviceCalls(argv[2], argv[3]);
-  if (argc == 4 && std::string(argv[1]) == "--cooperative-calls-child") {
-    return bench::RunCooperativeCalls(std::atoi(argv[2]), argv[3]);
+  // A child of DeviceCalls, in a game folder: the Direct3D, then what to run.
+  if (argc == 5 && std::string(argv[1]) == "--device-calls-child") {
+    return bench::RunDeviceCalls(std::atoi(argv[2]), argv[3], argv[4]);
+  }
+  if (argc == 5 && std::string(argv[1]) == "--cooperative-calls-child") {
+    return bench::RunCooperativeCalls(std::atoi(argv[2]), std::atoi(argv[3]), argv[4]);
   }
   Options options;
-  for (int i = 1; i < argc; ++i) {
+  bool understood = true;
+  for (int i = 1; i < argc && understood; ++i) {
     const std::string a = argv[i];
-    if (a == "--pairs" && i + 1 < argc) {
+    if (a == "--direct3d" && i + 1 < argc) {
+      // "8", "9" or both, in the order given.
+      options.direct3d.clear();
+      const std::string list = argv[++i];
+      for (std::size_t at = 0; at <= list.size();) {
+        const std::size_t comma = std::min(list.find(',', at), list.size());
+        const std::string version = list.substr(at, comma - at);
+        understood = understood && (version == "8" || version == "9");
+        if (understood) options.direct3d.push_back(std::atoi(version.c_str()));
+        at = comma + 1;
+      }
+    } else if (a == "--pairs" && i + 1 < argc) {
       options.pairs = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--run-ms" && i + 1 < argc) {
       options.runMs = std::max(500, std::atoi(argv[++i]));
@@ -1087,10 +1129,13 @@ int main(int argc, char** argv) {
     } else if (a == "--device-calls") {
       options.deviceCallsOnly = true;
     } else {
-      std::fprintf(stderr, "usage: va_vazu_game_bench [--pairs N] [--run-ms MS] [--quick] [--profile] "
-                           "[--frame-times] [--memory] [--latency] [--device-calls]\n");
-      return 2;
+      understood = false;
     }
+  }
+  if (!understood) {
+    std::fprintf(stderr, "usage: va_vazu_game_bench [--direct3d 8|9|8,9] [--pairs N] [--run-ms MS] [--quick] "
+                         "[--profile] [--frame-times] [--memory] [--latency] [--device-calls]\n");
+    return 2;
   }
   char temp[MAX_PATH + 1] = "";
   GetTempPathA(sizeof temp, temp);
@@ -1101,27 +1146,39 @@ int main(int argc, char** argv) {
   testsupport::WriteBmp(files.small, 64, 32, [](int x, int y) { return (x * 4u) << 16 | (y * 8u) << 8 | 0x80u; });
   testsupport::WritePicture(files.large, GUID_ContainerFormatJpeg, 1024, 1024,
                             [](int x, int y) { return static_cast<std::uint32_t>((x & 0xFF) << 16 | (y & 0xFF) << 8 | ((x ^ y) & 0xFF)); });
-  if (options.frameTimesOnly || options.memoryOnly || options.latencyOnly || options.deviceCallsOnly) {
-    if (options.frameTimesOnly) FrameTimes(options, files);
-    if (options.deviceCallsOnly) DeviceCalls(options, files);
-    if (options.latencyOnly) {
-      Latency(files);
-      PictureLatency(files);
+  const bool some = options.frameTimesOnly || options.memoryOnly || options.latencyOnly || options.deviceCallsOnly;
+  for (int version : options.direct3d) {
+    const Direct3D direct3d{version};
+    // The parts that read the overlay's counters, only where the overlay is.
+    const auto counted = [&direct3d](const char* heading, const std::function<void()>& part) {
+      if (direct3d.overlayBuilt()) {
+        part();
+      } else {
+        std::printf("## %s (%s)\n\nLeft out: its figures come from the overlay's counters.\n\n", heading,
+                    direct3d.Label().c_str());
+      }
+    };
+    if (some) {
+      if (options.frameTimesOnly) FrameTimes(direct3d, options, files);
+      if (options.deviceCallsOnly) DeviceCalls(direct3d, options, files);
+      if (options.latencyOnly) {
+        counted("Latency", [&] { Latency(direct3d, files); });
+        counted("Pictures", [&] { PictureLatency(direct3d, files); });
+      }
+      if (options.memoryOnly) Memory(direct3d, options, files);
+      continue;
     }
-    if (options.memoryOnly) Memory(options, files);
-    fs::remove_all(pictures, error);
-    return 0;
+    counted("Where the time goes", [&] { Profile(direct3d, files); });
+    if (options.profileOnly) continue;
+    FrameTimes(direct3d, options, files);
+    counted("Calls", [&] { Calls(direct3d, files); });
+    DeviceCalls(direct3d, options, files);
+    counted("Latency", [&] { Latency(direct3d, files); });
+    counted("Pictures", [&] { PictureLatency(direct3d, files); });
+    counted("Steady state", [&] { SteadyState(direct3d, files); });
+    FrameRates(direct3d, options, files);
+    Memory(direct3d, options, files);
   }
-  Profile(files);
-  if (options.profileOnly) return 0;
-  FrameTimes(options, files);
-  Calls(files);
-  DeviceCalls(options, files);
-  Latency(files);
-  PictureLatency(files);
-  SteadyState(files);
-  FrameRates(options, files);
-  Memory(options, files);
   fs::remove_all(pictures, error);
   return 0;
 }

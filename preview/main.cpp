@@ -1,5 +1,6 @@
 // va_vazu_preview.exe: a small Direct3D 8 game standing in for a real one, for trying the overlay without a
-// game. It draws through d3d8.dll like any game, so a d3d8.dll put beside it takes the system's place.
+// game. It draws through d3d8.dll like any game, so a d3d8.dll put beside it takes the system's place; with
+// --d3d9 or --d3d9ex it draws through d3d9.dll, and a d3d9.dll put beside it takes the system's place.
 #include <windows.h>
 #include <objbase.h>
 

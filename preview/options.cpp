@@ -32,7 +32,7 @@ bool ParsePair(const std::string& text, const char* separators, int low, int hig
 
 const char kUsage[] =
     "va_vazu_preview.exe [--size WIDTHxHEIGHT] [--scene PICTURE | --heavy] [--pos X,Y | --beside WINDOW-TITLE] "
-    "[--fps-limit N] [--run-for MS --stats FILE]";
+    "[--fps-limit N] [--run-for MS --stats FILE] [--d3d9 | --d3d9ex]";
 
 bool ParseSize(const std::string& text, int& width, int& height) {
   return ParsePair(text, "xX", 1, kLargestSide, width, height);
@@ -45,6 +45,15 @@ ParsedOptions ParseOptions(const std::vector<std::string>& arguments) {
     const std::string& name = arguments[i];
     if (name == "--heavy") {
       options.heavy = true;
+      continue;
+    }
+    if (name == "--d3d9" || name == "--d3d9ex") {
+      const Direct3D asked = name == "--d3d9" ? Direct3D::k9 : Direct3D::k9Ex;
+      if (options.direct3d != Direct3D::k8 && options.direct3d != asked) {
+        parsed.error = "--d3d9 and --d3d9ex do not go together";
+        return parsed;
+      }
+      options.direct3d = asked;
       continue;
     }
     if (i + 1 >= arguments.size()) {

@@ -1,7 +1,7 @@
 // The preview's command line. Window-free.
 //
 //   va_vazu_preview.exe [--size WIDTHxHEIGHT] [--scene PICTURE | --heavy] [--pos X,Y | --beside WINDOW-TITLE]
-//                       [--fps-limit N] [--run-for MS --stats FILE]
+//                       [--fps-limit N] [--run-for MS --stats FILE] [--d3d9 | --d3d9ex]
 #pragma once
 
 #include <optional>
@@ -9,6 +9,9 @@
 #include <vector>
 
 namespace preview {
+
+// The Direct3D the preview draws with: 8, 9, or 9 through its extended object and device.
+enum class Direct3D { k8, k9, k9Ex };
 
 struct Options {
   // The game's screen: the back buffer, and the client area of the window.
@@ -29,6 +32,8 @@ struct Options {
   // measured to `stats` and end. 0 runs until the window is closed.
   int runForMs = 0;
   std::string stats;
+  // Direct3D 8 unless --d3d9 or --d3d9ex asks for another.
+  Direct3D direct3d = Direct3D::k8;
 };
 
 struct ParsedOptions {

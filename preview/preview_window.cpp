@@ -74,11 +74,11 @@ void WriteStats(const std::string& path, std::vector<double>& frameTimes, double
 
 }  // namespace
 
-CPreviewWindow::CPreviewWindow(const Options& options) : options_(options) {}
+CPreviewWindow::CPreviewWindow(const Options& options) : options_(options), renderer_(MakeRenderer(options)) {}
 
 // The device goes before its window.
 CPreviewWindow::~CPreviewWindow() {
-  renderer_.Release();
+  renderer_->Release();
   if (window_) DestroyWindow(window_);
 }
 
@@ -106,7 +106,7 @@ bool CPreviewWindow::Create(HINSTANCE instance, std::string& error) {
     return false;
   }
   // The device first: a window that cannot have one is never shown.
-  if (!renderer_.Create(window_, options_, error)) return false;
+  if (!renderer_->Create(window_, options_, error)) return false;
   LoadScene();
   SetTitle();
   if (!options_.beside.empty()) SetTimer(window_, kPlaceTimer, kPlaceIntervalMs, nullptr);
@@ -138,7 +138,7 @@ int CPreviewWindow::Run() {
     }
     const double now = NowMilliseconds();
     if (now >= next) {
-      if (!renderer_.DrawFrame((now - start) / 1000.0)) {
+      if (!renderer_->DrawFrame((now - start) / 1000.0)) {
         WaitForMessages(kLostDeviceWaitMs);
         continue;
       }
@@ -191,7 +191,7 @@ LRESULT CPreviewWindow::OnMessage(UINT message, WPARAM wParam, LPARAM lParam) {
       return 0;
     case WM_DESTROY:
       // The device goes before its window.
-      renderer_.Release();
+      renderer_->Release();
       window_ = nullptr;
       PostQuitMessage(0);
       return 0;
@@ -225,15 +225,16 @@ void CPreviewWindow::LoadScene() {
   if (options_.scene.empty()) return;
   std::string error;
   const Picture picture =
-      ReadPictureFile(options_.scene, std::min(options_.width, renderer_.MaxPictureWidth()),
-                      std::min(options_.height, renderer_.MaxPictureHeight()), error);
-  if (error.empty()) renderer_.SetStillPicture(picture, error);
+      ReadPictureFile(options_.scene, std::min(options_.width, renderer_->MaxPictureWidth()),
+                      std::min(options_.height, renderer_->MaxPictureHeight()), error);
+  if (error.empty()) renderer_->SetStillPicture(picture, error);
   if (!error.empty()) sceneNotice_ = "scene \"" + options_.scene + "\" not shown (" + error + "), showing the moving one";
 }
 
 void CPreviewWindow::SetTitle() {
   std::string title = "va_vazu preview - game screen " + std::to_string(options_.width) + " x " +
                       std::to_string(options_.height);
+  if (options_.direct3d != Direct3D::k8) title += options_.direct3d == Direct3D::k9 ? " - Direct3D 9" : " - Direct3D 9Ex";
   if (!sceneNotice_.empty()) title += " - " + sceneNotice_;
   SetWindowTextA(window_, title.c_str());
 }

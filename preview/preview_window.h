@@ -1,10 +1,11 @@
-// The preview's window: a stand-in for a running game. It renders its scene with Direct3D 8 and presents a
-// frame at the rate asked for, as a small game does; keys take the default path, so the hook library sees
+// The preview's window: a stand-in for a running game. It renders its scene with Direct3D 8 (or 9) and presents
+// a frame at the rate asked for, as a small game does; keys take the default path, so the hook library sees
 // them as in any game.
 #pragma once
 
 #include <windows.h>
 
+#include <memory>
 #include <string>
 
 #include "preview/options.h"
@@ -34,7 +35,7 @@ class CPreviewWindow {
 
   Options options_;
   HWND window_ = nullptr;
-  CRenderer renderer_;
+  std::unique_ptr<IRenderer> renderer_;
   std::string sceneNotice_;
   int placeAttempts_ = 0;
 };

@@ -1,15 +1,17 @@
 #!/usr/bin/env bash
 # Benchmarks va_vazu under Wine. The dialog against a bare dialog made from the same template: start-up, peak
 # working set, size of the program, and the cost of the INSERT hotkey as the key log grows. The overlay in a
-# game against the same game with the system's Direct3D 8 alone: frame rate, latency, steady state, memory and
-# the communication library's calls. Prints Markdown tables, also saved to bench.md in the build folder. Not
-# part of the tests: it takes twenty minutes or so, and its figures depend on the machine and on what else runs
-# on it.
+# game against the same game with the system's Direct3D alone, on Direct3D 8 and on Direct3D 9: frame rate,
+# latency, steady state, memory and the communication library's calls. Prints Markdown tables, also saved to
+# bench.md in the build folder. Not part of the tests: it takes twenty minutes or so for the dialog and for each
+# Direct3D, and its figures depend on the machine and on what else runs on it.
 #   VA_BENCH_BUILD      build folder (default build/bench; a Wine prefix of its own is made there)
 #   VA_BENCH_CPU        the one processor the benchmark runs on (default: the last one)
 #   VA_BENCH_PARTS      which parts run (default "dialog game")
-#   VA_BENCH_GAME_ARGS  arguments of the in-game driver: --pairs N, --run-ms MS, --quick, --profile, --frame-times
-#                       (bench/game_bench.cpp says what each does)
+#   VA_BENCH_DIRECT3D   the Direct3Ds of the in-game part: 8, 9 or 8,9 (the default); where the overlay's d3d9.dll is
+#                       not built, the Direct3D 9 tables compare the game alone with itself and say so
+#   VA_BENCH_GAME_ARGS  further arguments of the in-game driver: --pairs N, --run-ms MS, --quick, --profile,
+#                       --frame-times, --memory, --latency, --device-calls (bench/game_bench.cpp says what each does)
 #   further arguments go to the dialog's driver: --runs N, --rounds N, --levels N,N,..., --fill-by-hotkeys N
 #   (bench/bench_driver.cpp says what each does)
 set -euo pipefail
@@ -68,14 +70,15 @@ bench_dialog() {
 }
 
 # The overlay in the preview game against the preview alone: one driver, which sets the overlay through its
-# communication library and starts the game with and without the overlay's d3d8.dll.
+# communication library and starts the game with and without the overlay's d3d8.dll, and on Direct3D 9 with and
+# without its d3d9.dll.
 bench_game() {
   local before
   before=$(load)
   echo "## The overlay in a game"
   echo
   # shellcheck disable=SC2086
-  "$VA_WINE" "$build/bin/va_vazu_game_bench.exe" ${VA_BENCH_GAME_ARGS:-}
+  "$VA_WINE" "$build/bin/va_vazu_game_bench.exe" --direct3d "${VA_BENCH_DIRECT3D:-8,9}" ${VA_BENCH_GAME_ARGS:-}
   echo
   echo "On processor $cpu; the machine's load average (1, 5, 15 min) was $before before, $(load) after."
 }

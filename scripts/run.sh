@@ -6,6 +6,8 @@
 # presses INSERT, HOME and END in the game, saves what the game shows to build/mingw/va_vazu_preview.png, and
 # closes them.
 # (build/mingw64 in place of build/mingw where the machine runs no 32-bit code, under 64-bit Wine.)
+#   VA_DIRECT3D  the Direct3D the game draws with: 8 (the default), 9 or 9ex (the extended Direct3D 9); on 9 and
+#                9ex the overlay's d3d9.dll goes beside it in place of its d3d8.dll, when it is built
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/scripts/setup.sh"
@@ -22,9 +24,23 @@ if ! va_runs_32bit; then
   VA_BUILD="$build"
   VA_WINE64=1
 fi
+direct3d="${VA_DIRECT3D:-8}"
+case "$direct3d" in
+  8) game_args=(); overlay_library=d3d8 ;;
+  9) game_args=(--d3d9); overlay_library=d3d9 ;;
+  9ex) game_args=(--d3d9ex); overlay_library=d3d9 ;;
+  *) echo "run.sh: VA_DIRECT3D is 8, 9 or 9ex, not $direct3d" >&2; exit 2 ;;
+esac
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$toolchain" >/dev/null
-cmake --build "$build" -j "$(nproc)" \
-  --target va_vazu overlay_hvcomms overlay_hvhook overlay_d3d8 va_vazu_preview va_vazu_demo
+targets=(va_vazu overlay_hvcomms overlay_hvhook overlay_d3d8 va_vazu_preview va_vazu_demo)
+if [ "$overlay_library" = d3d9 ]; then
+  if cmake --build "$build" --target help | grep -qw overlay_d3d9; then
+    targets+=(overlay_d3d9)
+  else
+    echo "run.sh: the overlay's d3d9.dll is not built here; the game draws on the system's Direct3D 9 alone" >&2
+  fi
+fi
+cmake --build "$build" -j "$(nproc)" --target "${targets[@]}"
 
 # Wide enough for the 800-pixel preview beside the dialog, which opens in the middle of the screen.
 VA_XVFB_SCREEN=2560x1024x24
@@ -38,12 +54,14 @@ va_start_xvfb
 va_make_prefix
 
 # The dialog in a folder of its own with the overlay's hvcomms.dll and HVHook.dll beside it, where its library
-# search finds them; the game in another with the overlay's d3d8.dll beside it, where the game's own search finds
-# it first (wine-env.sh tells Wine to take it: WINEDLLOVERRIDES=d3d8=n,b).
+# search finds them; the game in another with the overlay's d3d8.dll (or d3d9.dll) beside it, where the game's
+# own search finds it first (wine-env.sh tells Wine to take it: WINEDLLOVERRIDES=d3d8,d3d9=n,b).
 run="$build/run"
+rm -rf "$run/game"
 mkdir -p "$run/dialog" "$run/game"
 cp "$bin/va_vazu.exe" "$bin/overlay/hvcomms.dll" "$bin/overlay/HVHook.dll" "$run/dialog/"
-cp "$bin/va_vazu_preview.exe" "$bin/overlay/d3d8.dll" "$run/game/"
+cp "$bin/va_vazu_preview.exe" "$run/game/"
+if [ -f "$bin/overlay/$overlay_library.dll" ]; then cp "$bin/overlay/$overlay_library.dll" "$run/game/"; fi
 
 # The sample picture, made here rather than shipped, for the dialog's picture commands and END.
 if [ ! -f "$WINEPREFIX/drive_c/test.jpg" ]; then
@@ -52,7 +70,7 @@ if [ ! -f "$WINEPREFIX/drive_c/test.jpg" ]; then
     echo "Could not make the sample picture C:\test.jpg" >&2
 fi
 # The game first, as a player would start it; it moves beside the dialog once that shows.
-(cd "$run/game" && "$VA_WINE" va_vazu_preview.exe --beside "Holvane Demo App") &
+(cd "$run/game" && "$VA_WINE" va_vazu_preview.exe "${game_args[@]}" --beside "Holvane Demo App") &
 for _ in $(seq 1 100); do
   xwininfo -root -tree 2>/dev/null | grep -q '"va_vazu preview' && break
   sleep 0.1
@@ -72,8 +90,9 @@ else
   import -window "${window:-root}" "$build/va_vazu.png"
   echo "Saved a screenshot of the dialog to ${build#"$root"/}/va_vazu.png"
   if "$VA_WINE" "$bin/va_vazu_demo.exe" "$run/game.bmp" && convert "$run/game.bmp" "$build/va_vazu_preview.png"; then
-    echo "Saved a screenshot of the game with the line, the block, the picture and the frame rate to" \
-      "${build#"$root"/}/va_vazu_preview.png"
+    if [ -f "$run/game/$overlay_library.dll" ]; then shown="with the line, the block, the picture and the frame rate"
+    else shown="without the overlay, whose $overlay_library.dll is not built,"; fi
+    echo "Saved a screenshot of the game $shown to ${build#"$root"/}/va_vazu_preview.png"
   else
     echo "Could not play the dialog and the game" >&2
     exit 1

@@ -6,9 +6,9 @@
 # Wine takes only an absolute prefix path.
 export WINEPREFIX="$(realpath -m "$VA_BUILD")/wineprefix"
 export WINEDEBUG=-all
-# d3d8=n,b and d3d9=n,b: a d3d8.dll or d3d9.dll beside a game (the overlay's) is taken before Wine's own, as Windows
+# d3d8,d3d9=n,b: a d3d8.dll or d3d9.dll beside a game (the overlay's) is taken before Wine's own, as Windows
 # does by itself; Wine reads this when a process starts, so it is set here for everything the tests start.
-export WINEDLLOVERRIDES="mscoree=;mshtml=;d3d8=n,b;d3d9=n,b"
+export WINEDLLOVERRIDES="mscoree=;mshtml=;d3d8,d3d9=n,b"
 # Some machines' kernels run 64-bit user code only (certain virtual machines): 32-bit Wine cannot start there, and
 # the tests run a 64-bit build under 64-bit Wine instead (VA_WINE64=1, set by scripts/test.sh).
 if [ "${VA_WINE64:-0}" = 1 ]; then

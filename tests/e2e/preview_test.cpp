@@ -1,7 +1,8 @@
-// The preview game screen is a Direct3D 8 game: it presents real frames under Wine, as a capture of its client
-// area from the screen shows, and it imports d3d8.dll by name, so that one put beside it takes the system's
-// place as in any game.
+// The preview game screen is a Direct3D 8 game (a Direct3D 9 one with --d3d9 or --d3d9ex): it presents real
+// frames under Wine, as a capture of its client area from the screen shows, and it imports d3d8.dll by name, so
+// that one put beside it takes the system's place as in any game.
 #include <gtest/gtest.h>
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -34,41 +35,59 @@ std::uint32_t Red(std::uint32_t rgb) { return rgb >> 16 & 0xFF; }
 std::uint32_t Green(std::uint32_t rgb) { return rgb >> 8 & 0xFF; }
 std::uint32_t Blue(std::uint32_t rgb) { return rgb & 0xFF; }
 
-// The still scene at the size asked for: the client area has it, and every pixel shows exactly its own texel
-// of the picture (so a scene of one colour is that colour everywhere).
+// The still scene at the size asked for, on Direct3D 8 and 9: the client area has it, and every pixel shows
+// exactly its own texel of the picture (so a scene of one colour is that colour everywhere).
 TEST(PreviewGame, StillSceneShowsEachTexelOnItsPixel) {
   const fs::path scene = NewRunFolder() / "scene.bmp";
   WriteBmp(scene, 400, 300, Pattern);
-  const Game preview(kPlacement + std::string("--size 400x300 --scene \"") + scene.string() + "\"", kPreview, false);
-  ASSERT_NE(preview.WaitForWindow(), nullptr);
-  RECT client{};
-  GetClientRect(preview.window(), &client);
-  EXPECT_EQ(client.right, 400);
-  EXPECT_EQ(client.bottom, 300);
-
   std::vector<std::uint32_t> expected;
   for (int y = 0; y < 300; ++y) {
     for (int x = 0; x < 400; ++x) expected.push_back(Pattern(x, y));
   }
-  std::vector<std::uint32_t> shown;
-  WaitUntil([&] {
-    shown = preview.ClientShot().pixels();
-    return shown == expected;
-  });
-  ASSERT_EQ(shown.size(), expected.size());
-  int wrong = 0;
-  std::size_t first = 0;
-  for (std::size_t i = 0; i < shown.size(); ++i) {
-    if (shown[i] != expected[i] && wrong++ == 0) first = i;
+  for (const char* direct3d : {"", "--d3d9 "}) {
+    SCOPED_TRACE(direct3d);
+    const Game preview(kPlacement + std::string(direct3d) + "--size 400x300 --scene \"" + scene.string() + "\"",
+                       kPreview, false);
+    ASSERT_NE(preview.WaitForWindow(), nullptr);
+    RECT client{};
+    GetClientRect(preview.window(), &client);
+    EXPECT_EQ(client.right, 400);
+    EXPECT_EQ(client.bottom, 300);
+
+    std::vector<std::uint32_t> shown;
+    WaitUntil([&] {
+      shown = preview.ClientShot().pixels();
+      return shown == expected;
+    });
+    ASSERT_EQ(shown.size(), expected.size());
+    int wrong = 0;
+    std::size_t first = 0;
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+      if (shown[i] != expected[i] && wrong++ == 0) first = i;
+    }
+    EXPECT_EQ(wrong, 0) << "first at (" << first % 400 << ", " << first / 400 << "): " << std::hex << shown[first]
+                        << " for " << expected[first];
   }
-  EXPECT_EQ(wrong, 0) << "first at (" << first % 400 << ", " << first / 400 << "): " << std::hex << shown[first]
-                      << " for " << expected[first];
 }
 
-// The moving scene, light and heavy, is drawn and moves: sky above, the green floor below, and the next
-// capture differs from the first.
+// Whether the process has loaded a module of that name.
+bool HasModule(DWORD processId, const char* name) {
+  const HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPMODULE, processId);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  MODULEENTRY32 entry{};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Module32First(snapshot, &entry); more && !found; more = Module32Next(snapshot, &entry)) {
+    found = lstrcmpiA(entry.szModule, name) == 0;
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+// The moving scene, light and heavy, on each Direct3D, is drawn and moves: sky above, the green floor below,
+// and the next capture differs from the first. Only the runs on Direct3D 9 load d3d9.dll.
 TEST(PreviewGame, MovingSceneMoves) {
-  for (const char* arguments : {"", "--heavy"}) {
+  for (const char* arguments : {"", "--heavy", "--d3d9 --heavy", "--d3d9ex"}) {
     SCOPED_TRACE(arguments);
     const Game preview(kPlacement + std::string(arguments), kPreview, false);
     ASSERT_NE(preview.WaitForWindow(), nullptr);
@@ -84,6 +103,7 @@ TEST(PreviewGame, MovingSceneMoves) {
     })) << "no sky above a floor: top left " << std::hex << first.pixels().front() << ", bottom right "
         << first.pixels().back();
     EXPECT_TRUE(WaitUntil([&] { return !(preview.ClientShot() == first); })) << "the scene stands still";
+    EXPECT_EQ(HasModule(preview.processId(), "d3d9.dll"), std::string(arguments).find("--d3d9") == 0);
   }
 }
 
