@@ -1,7 +1,8 @@
 # The release archive, laid out so that it works as unpacked (an install gives the same tree):
 #   va_vazu.exe, README.md, and the overlay's hvcomms.dll and HVHook.dll beside the program, which loads them
 #     from its own folder;
-#   preview/   the preview game with the overlay's d3d8.dll beside it, to try the overlay without a game;
+#   preview/   the preview game with the overlay's d3d8.dll (and d3d9.dll, for its --d3d9) beside it, to try the
+#              overlay without a game;
 #   overlay/   the overlay's d3d8.dll and d3d9.dll alone, to put beside a game;
 #   standins/  the recording stand-ins, for testers.
 # Each folder has a short README.txt. Built with `cmake --build <build> --target package`.
@@ -18,6 +19,9 @@ if(TARGET overlay_d3d8 AND TARGET va_vazu_preview)
 endif()
 if(TARGET overlay_d3d9)
   install(FILES $<TARGET_FILE:overlay_d3d9> DESTINATION overlay)
+  if(TARGET va_vazu_preview)
+    install(FILES $<TARGET_FILE:overlay_d3d9> DESTINATION preview)
+  endif()
 endif()
 install(FILES $<TARGET_FILE:standin_hvcomms_full> $<TARGET_FILE:standin_hvhook_full> DESTINATION standins)
 install(FILES standins/RELEASE-NOTE.txt DESTINATION standins RENAME README.txt)

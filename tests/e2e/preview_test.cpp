@@ -145,19 +145,27 @@ std::vector<std::string> ImportedLibraries(const fs::path& file) {
 }
 
 // With the overlay's d3d8.dll beside it, the preview gets the overlay as any game does.
-TEST(PreviewGame, ShowsTheOverlayThroughTheD3d8BesideIt) {
+// On Direct3D 8 through the d3d8.dll beside it, and on Direct3D 9 through the d3d9.dll put beside it.
+TEST(PreviewGame, ShowsTheOverlayThroughTheLibraryBesideIt) {
   const fs::path scene = NewRunFolder() / "scene.bmp";
   WriteBmp(scene, 400, 300, [](int, int) { return 0x204060u; });
   Overlay overlay;
   overlay.SetLine(40, 30, "HHHH", 0xFFFF0000, true);
   overlay.ShowLine(true);
-  const Game preview(kPlacement + std::string("--size 400x300 --scene \"") + scene.string() + "\"", kPreview);
-  ASSERT_NE(preview.WaitForWindow(), nullptr);
-  const auto redPixels = [&] {
-    const std::vector<std::uint32_t> pixels = preview.ClientShot().pixels();
-    return std::count(pixels.begin(), pixels.end(), 0xFF0000u);
-  };
-  EXPECT_TRUE(WaitUntil([&] { return redPixels() > 20; })) << "no red line in the preview";
+  for (const std::string direct3d : {"", "--d3d9 "}) {
+    SCOPED_TRACE(direct3d);
+    const auto withD3d9 = [&direct3d](const fs::path& folder) {
+      if (!direct3d.empty()) fs::copy_file(BinFolder() / "overlay" / "d3d9.dll", folder / "d3d9.dll");
+    };
+    const Game preview(kPlacement + direct3d + "--size 400x300 --scene \"" + scene.string() + "\"", kPreview, true,
+                       withD3d9);
+    ASSERT_NE(preview.WaitForWindow(), nullptr);
+    const auto redPixels = [&] {
+      const std::vector<std::uint32_t> pixels = preview.ClientShot().pixels();
+      return std::count(pixels.begin(), pixels.end(), 0xFF0000u);
+    };
+    EXPECT_TRUE(WaitUntil([&] { return redPixels() > 20; })) << "no red line in the preview";
+  }
 }
 
 TEST(PreviewGame, ImportsDirect3D8ByName) {

@@ -28,6 +28,7 @@ EXPECTED_ENTRIES = {
     "README.md",
     "preview/va_vazu_preview.exe",
     "preview/d3d8.dll",
+    "preview/d3d9.dll",
     "preview/README.txt",
     "overlay/d3d8.dll",
     "overlay/d3d9.dll",
