@@ -404,7 +404,8 @@ void COverlayCore::AddPieces(const Sprite& sprite, const Rect& part, std::int64_
                       atX + inImage.right - part.left + screen.left, atY + inImage.bottom - part.top + screen.top};
     const Rect area = Intersect(placed, screen);
     if (area.Empty()) continue;
-    const Rect content{inImage.left - tile.x + (area.left - placed.left), inImage.top - tile.y + (area.top - placed.top),
+    const Rect content{inImage.left - tile.x + (area.left - placed.left),
+                       inImage.top - tile.y + (area.top - placed.top),
                        inImage.left - tile.x + (area.right - placed.left),
                        inImage.top - tile.y + (area.bottom - placed.top)};
     list_.pieces.push_back(DrawPiece{tile.texture, sprite.format, sprite.opaque, area, content});

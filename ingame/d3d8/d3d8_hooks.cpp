@@ -5,7 +5,7 @@
 #include "ingame/d3d8/locked_methods.h"
 #include "ingame/common/table_patch.h"
 
-namespace ingame {
+namespace ingame::d3d8 {
 namespace {
 
 CPatchedTables<slots::kDirect3DSlotCount> g_direct3d;
@@ -78,7 +78,7 @@ HRESULT STDMETHODCALLTYPE Present(IDirect3DDevice8* device, const RECT* source, 
   const auto present = [&] { return CallDevice<slots::kPresent>(device, source, destination, window, dirty); };
   if (!overlay) return present();
   RepatchIfRestored(device);
-  return overlay->Present(nullptr, source, window, present);
+  return overlay->Present(nullptr, source, window, 0, present);
 }
 
 HRESULT STDMETHODCALLTYPE SetRenderTarget(IDirect3DDevice8* device, IDirect3DSurface8* target,
@@ -195,7 +195,7 @@ HRESULT STDMETHODCALLTYPE SwapChainPresent(IDirect3DSwapChain8* chain, const REC
   const auto present = [&] {
     return CallSwapChain<slots::kSwapChainPresent>(chain, source, destination, window, dirty);
   };
-  return overlay ? overlay->Present(chain, source, window, present) : present();
+  return overlay ? overlay->Present(chain, source, window, 0, present) : present();
 }
 
 ULONG STDMETHODCALLTYPE SwapChainRelease(IDirect3DSwapChain8* chain) noexcept {
@@ -319,4 +319,4 @@ void RepatchTables() {
   g_swapChains.Repatch(TheSwapChainHooks().methods);
 }
 
-}  // namespace ingame
+}  // namespace ingame::d3d8

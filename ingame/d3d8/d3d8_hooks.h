@@ -8,7 +8,7 @@
 
 #include <d3d8.h>
 
-namespace ingame {
+namespace ingame::d3d8 {
 
 // Patches the table of the Direct3D object's class, once for each class; false when it cannot be.
 bool HookDirect3D(IDirect3D8* direct3d);
@@ -21,4 +21,4 @@ bool HookSwapChain(IDirect3DSwapChain8* chain);
 void RepatchTables();
 void RepatchIfRestored(IDirect3DDevice8* device);
 
-}  // namespace ingame
+}  // namespace ingame::d3d8

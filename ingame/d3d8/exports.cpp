@@ -58,7 +58,7 @@ IDirect3D8* WINAPI Direct3DCreate8(UINT SDKVersion) {
   const bool fromChosen = FromChosen();
   IDirect3D8* direct3d =
       Forward<Direct3DCreate8Fn>("Direct3DCreate8", fromChosen, static_cast<IDirect3D8*>(nullptr), SDKVersion);
-  if (direct3d && !fromChosen) ingame::HookDirect3D(direct3d);
+  if (direct3d && !fromChosen) ingame::d3d8::HookDirect3D(direct3d);
   return direct3d;
 }
 

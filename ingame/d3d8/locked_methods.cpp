@@ -7,7 +7,7 @@
 
 #include <initializer_list>
 
-namespace ingame {
+namespace ingame::d3d8 {
 namespace {
 
 template <int Slot, class Function>
@@ -49,4 +49,4 @@ void LockedDeviceMethods(Method (&methods)[slots::kDeviceSlotCount]) {
   }
 }
 
-}  // namespace ingame
+}  // namespace ingame::d3d8

@@ -9,7 +9,7 @@
 #include "ingame/d3d8/d3d8_slots.h"
 #include "ingame/common/table_patch.h"
 
-namespace ingame {
+namespace ingame::d3d8 {
 
 // The locking hook of every slot of the device's table; null where the overlay leaves the slot alone
 // (QueryInterface, AddRef, the methods that touch nothing it draws with), and the Release slot, whose hook is
@@ -19,4 +19,4 @@ void LockedDeviceMethods(Method (&methods)[slots::kDeviceSlotCount]);
 // The function that was in `slot` of the device's table before the overlay patched it.
 Method OriginalDeviceMethod(const void* device, int slot);
 
-}  // namespace ingame
+}  // namespace ingame::d3d8

@@ -5,7 +5,7 @@
 
 #include "ingame/d3d8/overlay_states.h"
 
-namespace ingame {
+namespace ingame::d3d8 {
 namespace {
 
 // How many quads the overlay's vertex buffer holds: written one frame's pieces after another.
@@ -80,33 +80,15 @@ COverlayRenderer::~COverlayRenderer() {
 
 bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, bool newFrame,
                                 CBackBufferKeeper* keeper) {
-  const Rect presented = source ? Rect{source->left, source->top, source->right, source->bottom} : Rect{};
-  const Rect screen = core_.BeginFrame(chain.width, chain.height, source ? &presented : nullptr, newFrame);
-  bool saved = false;
   // A lost device draws nothing until the game has reset it; nor is anything drawn into a state block the game is
   // recording.
-  if (!screen.Empty() && !recording_ && device_->TestCooperativeLevel() == D3D_OK) {
-    if (const DrawList* list = core_.Update(screen)) {
-      backBufferFormat_ = chain.multiSample == D3DMULTISAMPLE_NONE ? chain.format : D3DFMT_UNKNOWN;
-      if (IDirect3DSurface8* backBuffer = chain.BackBuffer(0)) {
-        bool drawable = true;
-        if (chain.keepsBackBuffers && keeper) {
-          // What cannot be saved is not drawn over: the game would find the overlay in its next frame.
-          RECT covered[kElementCount];
-          for (int i = 0; i < list->coveredCount; ++i) {
-            const Rect& c = list->covered[i];
-            covered[i] = RECT{static_cast<LONG>(c.left), static_cast<LONG>(c.top), static_cast<LONG>(c.right),
-                              static_cast<LONG>(c.bottom)};
-          }
-          drawable = saved = keeper->Save(chain, backBuffer, covered, list->coveredCount);
-        }
-        if (drawable) Draw(*list, backBuffer, chain.width, chain.height);
-        backBuffer->Release();
-      }
-    }
-  }
-  core_.EndFrame();
-  return saved;
+  const auto ready = [this] { return !recording_ && device_->TestCooperativeLevel() == D3D_OK; };
+  const auto draw = [&](const DrawList& list, IDirect3DSurface8* backBuffer) {
+    // Opaque tiles of the back buffer's format are copied into it.
+    backBufferFormat_ = chain.multisampled ? D3DFMT_UNKNOWN : chain.format;
+    Draw(list, backBuffer, chain.width, chain.height);
+  };
+  return DrawFrame(core_, chain, source, newFrame, keeper, ready, draw);
 }
 
 void COverlayRenderer::OnBeforeReset() {
@@ -424,4 +406,4 @@ void COverlayRenderer::DrawQuad(const DrawList& list, std::size_t index) {
   if (piece.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
 }
 
-}  // namespace ingame
+}  // namespace ingame::d3d8

@@ -18,10 +18,10 @@
 
 #include "ingame/common/backoff.h"
 #include "ingame/common/overlay_core.h"
-#include "ingame/d3d8/own_objects.h"
+#include "ingame/d3d8/direct3d8.h"
 #include "ingame/d3d8/state_mirror.h"
 
-namespace ingame {
+namespace ingame::d3d8 {
 
 class COverlayRenderer final : private IDeviceTiles {
  public:
@@ -134,4 +134,4 @@ class COverlayRenderer final : private IDeviceTiles {
   bool verticesWritten_ = false;  // the buffer holds the list's quads
 };
 
-}  // namespace ingame
+}  // namespace ingame::d3d8

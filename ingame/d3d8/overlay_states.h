@@ -6,7 +6,7 @@
 
 #include <d3d8.h>
 
-namespace ingame {
+namespace ingame::d3d8 {
 
 struct RenderStateValue {
   D3DRENDERSTATETYPE state;
@@ -72,4 +72,4 @@ inline constexpr DWORD kOverlayVertexFormat = D3DFVF_XYZRHW | D3DFVF_DIFFUSE | D
 inline constexpr int kOverlayRenderStateCount = sizeof kOverlayRenderStates / sizeof kOverlayRenderStates[0];
 inline constexpr int kOverlayStageStateCount = sizeof kOverlayStageStates / sizeof kOverlayStageStates[0];
 
-}  // namespace ingame
+}  // namespace ingame::d3d8

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-namespace ingame {
+namespace ingame::d3d8 {
 namespace {
 
 enum Kinds : unsigned { kPixel = 1, kVertex = 2 };
@@ -239,4 +239,4 @@ void CStateMirror::Restore(IDirect3DDevice8* device) const {
   device->SetViewport(&current_.viewport);
 }
 
-}  // namespace ingame
+}  // namespace ingame::d3d8

@@ -11,7 +11,7 @@
 
 #include "ingame/d3d8/overlay_states.h"
 
-namespace ingame {
+namespace ingame::d3d8 {
 
 // One slot per followed state: the render states, then the stage states, then these.
 enum MirrorSlot : int {
@@ -90,4 +90,4 @@ class CStateMirror {
   std::map<DWORD, Block> blocks_;
 };
 
-}  // namespace ingame
+}  // namespace ingame::d3d8

@@ -7,7 +7,7 @@
 #include "ingame/d3d9/device_overlay.h"
 #include "ingame/d3d9/locked_methods.h"
 
-namespace ingame {
+namespace ingame::d3d9 {
 namespace {
 
 // Each holds the slots it patches: the plain interface's, or the further slots of the Ex interface's (every slot
@@ -92,8 +92,8 @@ void HookImplicitChains(IDirect3DDevice9* device) {
 void AttachOverlay(IDirect3DDevice9* device, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters) {
   if (!HookDevice(device, behaviorFlags)) return;
   HookImplicitChains(device);
-  const UINT heads = (behaviorFlags & D3DCREATE_ADAPTERGROUP_DEVICE) != 0 ? device->GetNumberOfSwapChains() : 1;
-  CDeviceOverlay::Attach(device, parameters, heads > 0 ? heads : 1, behaviorFlags,
+  // The overlay draws into the first head's swap chain of a device made for an adapter group.
+  CDeviceOverlay::Attach(device, parameters, behaviorFlags,
                          reinterpret_cast<CountMethod>(OriginalDeviceMethod(device, slots::kAddRef)),
                          reinterpret_cast<CountMethod>(OriginalDeviceMethod(device, slots::kRelease)));
 }
@@ -176,7 +176,9 @@ HRESULT STDMETHODCALLTYPE SetRenderTarget(IDirect3DDevice9* device, DWORD index,
       [=](CStateMirror& m) {
         // A new first render target brings a viewport and a scissor rect over all of it.
         D3DSURFACE_DESC desc{};
-        if (index == 0 && target && SUCCEEDED(target->GetDesc(&desc))) m.SetRenderTarget(index, desc.Width, desc.Height);
+        if (index == 0 && target && SUCCEEDED(target->GetDesc(&desc))) {
+          m.SetRenderTarget(index, desc.Width, desc.Height);
+        }
       },
       index, target);
 }
@@ -503,4 +505,4 @@ void RepatchTables() {
   g_stateBlocks.Repatch(TheHooks<StateBlockHooks>().methods);
 }
 
-}  // namespace ingame
+}  // namespace ingame::d3d9

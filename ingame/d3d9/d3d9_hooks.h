@@ -13,7 +13,7 @@
 
 #include <d3d9.h>
 
-namespace ingame {
+namespace ingame::d3d9 {
 
 // Patches the table of the Direct3D object's class, once for each class; false when it cannot be. The Ex object's
 // CreateDeviceEx too.
@@ -29,4 +29,4 @@ bool HookStateBlock(IDirect3DStateBlock9* block);
 void RepatchTables();
 void RepatchIfRestored(IDirect3DDevice9* device);
 
-}  // namespace ingame
+}  // namespace ingame::d3d9

@@ -80,11 +80,11 @@ using EnableMaximizedWindowedModeShimFn = HRESULT(WINAPI*)(UINT);
 // The Direct3D object a creating entry point made, hooked unless the call came from inside the chosen library: the
 // chosen library's own object, made from the system's, is the one that draws.
 void Hook(IDirect3D9* direct3d, bool fromChosen) {
-  if (direct3d && !fromChosen) ingame::HookDirect3D(direct3d);
+  if (direct3d && !fromChosen) ingame::d3d9::HookDirect3D(direct3d);
 }
 
 void Hook(IDirect3D9Ex* direct3d, bool fromChosen) {
-  if (direct3d && !fromChosen) ingame::HookDirect3DEx(direct3d);
+  if (direct3d && !fromChosen) ingame::d3d9::HookDirect3DEx(direct3d);
 }
 
 }  // namespace

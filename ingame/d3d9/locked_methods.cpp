@@ -7,7 +7,7 @@
 
 #include <initializer_list>
 
-namespace ingame {
+namespace ingame::d3d9 {
 namespace {
 
 template <int Slot, class Function>
@@ -67,4 +67,4 @@ void LockedDeviceExMethods(Method (&methods)[slots::kDeviceExSlotCount]) {
   }
 }
 
-}  // namespace ingame
+}  // namespace ingame::d3d9

@@ -9,7 +9,7 @@
 #include "ingame/common/table_patch.h"
 #include "ingame/d3d9/d3d9_slots.h"
 
-namespace ingame {
+namespace ingame::d3d9 {
 
 // The locking hook of every slot of the device's table; null where the overlay leaves the slot alone
 // (QueryInterface, AddRef, the methods that touch nothing it draws with), and the Release slot, whose hook is
@@ -22,4 +22,4 @@ void LockedDeviceExMethods(Method (&methods)[slots::kDeviceExSlotCount]);
 // slots included.
 Method OriginalDeviceMethod(const void* device, int slot);
 
-}  // namespace ingame
+}  // namespace ingame::d3d9

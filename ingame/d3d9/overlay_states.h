@@ -10,7 +10,7 @@
 
 #include <d3d9.h>
 
-namespace ingame {
+namespace ingame::d3d9 {
 
 struct RenderStateValue {
   D3DRENDERSTATETYPE state;
@@ -97,4 +97,4 @@ inline constexpr int kOverlayRenderStateCount = sizeof kOverlayRenderStates / si
 inline constexpr int kOverlayStageStateCount = sizeof kOverlayStageStates / sizeof kOverlayStageStates[0];
 inline constexpr int kOverlaySamplerStateCount = sizeof kOverlaySamplerStates / sizeof kOverlaySamplerStates[0];
 
-}  // namespace ingame
+}  // namespace ingame::d3d9

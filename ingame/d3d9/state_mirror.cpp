@@ -3,7 +3,7 @@
 #include <array>
 #include <cstddef>
 
-namespace ingame {
+namespace ingame::d3d9 {
 namespace {
 
 enum Kinds : unsigned { kPixel = 1, kVertex = 2 };
@@ -320,4 +320,4 @@ void CStateMirror::Restore(IDirect3DDevice9* device) const {
   device->SetScissorRect(&current_.scissorRect);
 }
 
-}  // namespace ingame
+}  // namespace ingame::d3d9

@@ -13,7 +13,7 @@
 
 #include "ingame/d3d9/overlay_states.h"
 
-namespace ingame {
+namespace ingame::d3d9 {
 
 // One slot per followed state: the render states, then the stage states, then the sampler states, then these.
 enum MirrorSlot : int {
@@ -113,4 +113,4 @@ class CStateMirror {
   std::map<const IDirect3DStateBlock9*, Block> blocks_;
 };
 
-}  // namespace ingame
+}  // namespace ingame::d3d9
