@@ -321,8 +321,8 @@ void COverlayCore::Upload(ElementSprites& element, std::uint64_t deadline) {
     // An opaque image is kept in the format of the back buffer it is copied into, where the device has it.
     next.format = image.opaque && limits_.copyableFormat != TileFormat::kNone ? limits_.copyableFormat
                                                                           : limits_.alphaFormat;
-    element.plan = CUploadPlan(image.width, image.height, tileSide_, kBandRows, kStagingSlots,
-                               nextStagingSlot_);
+    element.plan = CUploadPlan(image.width, image.height, tileSide_, limits_.wholeTiles ? tileSide_ : kBandRows,
+                               kStagingSlots, nextStagingSlot_);
     for (int t = 0; t < element.plan.tileCount(); ++t) {
       const Rect part = element.plan.TilePart(t);
       next.tiles.push_back(Tile{nullptr, static_cast<int>(part.left), static_cast<int>(part.top),

@@ -43,6 +43,9 @@ struct DeviceLimits {
   std::uint32_t maxTextureHeight = 0;
   TileFormat alphaFormat = TileFormat::kNone;     // tiles with alpha: none where the device has no such format
   TileFormat copyableFormat = TileFormat::kNone;  // opaque tiles, copied into a back buffer of that format
+  // The layer fills a tile whole in one band: its tiles are written directly, each write discarding what the tile
+  // held, rather than through staging a band at a time.
+  bool wholeTiles = false;
 };
 
 // The device work the core asks of a Direct3D layer.

@@ -5,8 +5,46 @@
 
 #include "ingame/common/probe_window.h"
 #include "ingame/d3d8/d3d8_hooks.h"
+#include "ingame/d3d8/overlay_states.h"
 
 namespace ingame::d3d8 {
+namespace {
+
+void Release(IUnknown* object) {
+  if (object) object->Release();
+}
+
+template <std::size_t Count>
+TileFormat TextureFormat(IDirect3DDevice8* device, const TileFormat (&formats)[Count]) {
+  IDirect3D8* direct3d = nullptr;
+  D3DDEVICE_CREATION_PARAMETERS creation{};
+  D3DDISPLAYMODE mode{};
+  TileFormat found = TileFormat::kNone;
+  if (SUCCEEDED(device->GetDirect3D(&direct3d)) && direct3d && SUCCEEDED(device->GetCreationParameters(&creation)) &&
+      SUCCEEDED(device->GetDisplayMode(&mode))) {
+    for (TileFormat format : formats) {
+      if (SUCCEEDED(direct3d->CheckDeviceFormat(creation.AdapterOrdinal, creation.DeviceType, mode.Format, 0,
+                                                D3DRTYPE_TEXTURE, ToD3D(format)))) {
+        found = format;
+        break;
+      }
+    }
+  }
+  Release(direct3d);
+  return found;
+}
+
+}  // namespace
+
+D3DFORMAT ToD3D(TileFormat format) {
+  switch (format) {
+    case TileFormat::kA8R8G8B8: return D3DFMT_A8R8G8B8;
+    case TileFormat::kA4R4G4B4: return D3DFMT_A4R4G4B4;
+    case TileFormat::kA1R5G5B5: return D3DFMT_A1R5G5B5;
+    case TileFormat::kX8R8G8B8: return D3DFMT_X8R8G8B8;
+    default: return D3DFMT_UNKNOWN;
+  }
+}
 
 IDirect3DSurface8* Direct3D8::MakeProbeSurface(Device* device) {
   IDirect3DSurface8* surface = nullptr;
@@ -47,6 +85,44 @@ IDirect3DSurface8* Direct3D8::MakeCopyTarget(Device* device, const SurfaceDesc& 
 bool Direct3D8::CopyArea(Device* device, Surface* from, const RECT& area, Surface* to) {
   const POINT corner{area.left, area.top};
   return SUCCEEDED(device->CopyRects(from, &area, 1, to, &corner));
+}
+
+D3DCAPS8 Direct3D8::CapsOf(Device* device) {
+  D3DCAPS8 caps{};
+  if (FAILED(device->GetDeviceCaps(&caps))) caps = D3DCAPS8{};
+  return caps;
+}
+
+DeviceLimits Direct3D8::LimitsOf(Device* device, const Caps& caps) {
+  DeviceLimits limits;
+  limits.maxTextureWidth = caps.MaxTextureWidth;
+  limits.maxTextureHeight = caps.MaxTextureHeight;
+  const TileFormat withAlpha[] = {TileFormat::kA8R8G8B8, TileFormat::kA4R4G4B4, TileFormat::kA1R5G5B5};
+  const TileFormat copyable[] = {TileFormat::kX8R8G8B8};
+  limits.alphaFormat = TextureFormat(device, withAlpha);
+  limits.copyableFormat = TextureFormat(device, copyable);
+  return limits;
+}
+
+HRESULT Direct3D8::CaptureStateBlock(Device* device, StateBlock block) { return device->CaptureStateBlock(block); }
+
+void Direct3D8::ApplyStateBlock(Device* device, StateBlock block) { device->ApplyStateBlock(block); }
+
+bool Direct3D8::MakeVertexBuffer(Device* device, UINT bytes, VertexBuffer** buffer) {
+  return SUCCEEDED(device->CreateVertexBuffer(bytes, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, kOverlayVertexFormat,
+                                              D3DPOOL_DEFAULT, buffer));
+}
+
+void* Direct3D8::LockVertices(VertexBuffer* buffer, UINT offset, UINT bytes) {
+  BYTE* data = nullptr;
+  return SUCCEEDED(buffer->Lock(offset, bytes, &data, D3DLOCK_NOOVERWRITE)) ? data : nullptr;
+}
+
+void Direct3D8::DrawQuad(Device* device, Texture* texture, bool opaque, UINT firstVertex) {
+  device->SetTexture(0, texture);
+  if (opaque) device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+  device->DrawPrimitive(D3DPT_TRIANGLESTRIP, firstVertex, 2);
+  if (opaque) device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
 }
 
 bool Direct3D8::HookSwapChain(SwapChain* chain) { return d3d8::HookSwapChain(chain); }

@@ -8,69 +8,11 @@
 namespace ingame::d3d8 {
 namespace {
 
-// How many quads the overlay's vertex buffer holds: written one frame's pieces after another.
-constexpr UINT kVertexBufferQuads = 1024;
-
 void Release(IUnknown* object) {
   if (object) object->Release();
 }
 
-D3DFORMAT ToD3D(TileFormat format) {
-  switch (format) {
-    case TileFormat::kA8R8G8B8: return D3DFMT_A8R8G8B8;
-    case TileFormat::kA4R4G4B4: return D3DFMT_A4R4G4B4;
-    case TileFormat::kA1R5G5B5: return D3DFMT_A1R5G5B5;
-    case TileFormat::kX8R8G8B8: return D3DFMT_X8R8G8B8;
-    default: return D3DFMT_UNKNOWN;
-  }
-}
-
-// The first of `formats` the device takes for textures; TileFormat::kNone when none.
-template <std::size_t Count>
-TileFormat TextureFormat(IDirect3DDevice8* device, const TileFormat (&formats)[Count]) {
-  IDirect3D8* direct3d = nullptr;
-  D3DDEVICE_CREATION_PARAMETERS creation{};
-  D3DDISPLAYMODE mode{};
-  TileFormat found = TileFormat::kNone;
-  if (SUCCEEDED(device->GetDirect3D(&direct3d)) && direct3d && SUCCEEDED(device->GetCreationParameters(&creation)) &&
-      SUCCEEDED(device->GetDisplayMode(&mode))) {
-    for (TileFormat format : formats) {
-      if (SUCCEEDED(direct3d->CheckDeviceFormat(creation.AdapterOrdinal, creation.DeviceType, mode.Format, 0,
-                                                D3DRTYPE_TEXTURE, ToD3D(format)))) {
-        found = format;
-        break;
-      }
-    }
-  }
-  Release(direct3d);
-  return found;
-}
-
-D3DCAPS8 CapsOf(IDirect3DDevice8* device) {
-  D3DCAPS8 caps{};
-  if (FAILED(device->GetDeviceCaps(&caps))) caps = D3DCAPS8{};
-  return caps;
-}
-
-DeviceLimits LimitsOf(IDirect3DDevice8* device, const D3DCAPS8& caps) {
-  DeviceLimits limits;
-  limits.maxTextureWidth = caps.MaxTextureWidth;
-  limits.maxTextureHeight = caps.MaxTextureHeight;
-  const TileFormat withAlpha[] = {TileFormat::kA8R8G8B8, TileFormat::kA4R4G4B4, TileFormat::kA1R5G5B5};
-  const TileFormat copyable[] = {TileFormat::kX8R8G8B8};
-  limits.alphaFormat = TextureFormat(device, withAlpha);
-  limits.copyableFormat = TextureFormat(device, copyable);
-  return limits;
-}
-
 }  // namespace
-
-COverlayRenderer::COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror, CReferenceLedger& ledger)
-    : device_(device),
-      mirror_(mirror),
-      ledger_(ledger),
-      caps_(CapsOf(device)),
-      core_(*this, LimitsOf(device, caps_), true) {}
 
 COverlayRenderer::~COverlayRenderer() {
   // The state block first: it holds no reference to the device, which the last of the textures may end.
@@ -91,17 +33,6 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
   return DrawFrame(core_, chain, source, newFrame, keeper, ready, draw);
 }
 
-void COverlayRenderer::OnBeforeReset() {
-  ReleaseAll();
-  ledger_.DeleteStateBlock(stateBlock_);
-}
-
-void COverlayRenderer::OnAfterReset(bool reset) {
-  recording_ = false;
-  objectsRetry_.TryNow();
-  core_.OnAfterReset(reset);
-}
-
 void COverlayRenderer::Warm() {
   // A device that queues its commands may make the first lock of a dynamic texture wait until it has drawn all
   // it has queued (Wine's does, once for each device and again after each reset); later locks with
@@ -114,24 +45,6 @@ void COverlayRenderer::Warm() {
   if (core_.counting()) core_.AddLockTime(NowMicroseconds() - locking);
 }
 
-void COverlayRenderer::Abandon() {
-  stateBlock_ = 0;
-  CReferenceLedger::Abandon(vertices_);
-  core_.Abandon();
-  for (auto& ring : staging_) {
-    for (Staging& staging : ring) staging = Staging{};
-  }
-}
-
-void COverlayRenderer::ReleaseAll() {
-  core_.ReleaseAll();
-  for (auto& ring : staging_) {
-    for (Staging& staging : ring) ReleaseStaging(staging);
-  }
-  ledger_.Release(vertices_);
-  verticesWritten_ = false;
-}
-
 bool COverlayRenderer::MakeTile(TileFormat format, int side, TileTexture& texture) {
   IDirect3DTexture8* made = nullptr;
   const UINT size = static_cast<UINT>(side);
@@ -139,12 +52,6 @@ bool COverlayRenderer::MakeTile(TileFormat format, int side, TileTexture& textur
   ledger_.Adopt(made);
   texture = made;
   return true;
-}
-
-void COverlayRenderer::ReleaseTile(TileTexture& texture) {
-  auto* tile = static_cast<IDirect3DTexture8*>(texture);
-  ledger_.Release(tile);
-  texture = nullptr;
 }
 
 bool COverlayRenderer::FillBand(const Image& image, const UploadStep& step, TileFormat format, TileTexture tile,
@@ -223,6 +130,18 @@ COverlayRenderer::Staging* COverlayRenderer::StagingFor(TileFormat tileFormat, i
   return &staging;
 }
 
+void COverlayRenderer::ReleaseStaging() {
+  for (auto& ring : staging_) {
+    for (Staging& staging : ring) ReleaseStaging(staging);
+  }
+}
+
+void COverlayRenderer::AbandonStaging() {
+  for (auto& ring : staging_) {
+    for (Staging& staging : ring) staging = Staging{};
+  }
+}
+
 void COverlayRenderer::ReleaseStaging(Staging& staging) {
   if (staging.texture) {
     // The level's reference is the texture's own: the texture holds what the device counts.
@@ -257,27 +176,10 @@ void COverlayRenderer::DrawPieces(const DrawList& list, IDirect3DSurface8* backB
 void COverlayRenderer::DrawWithPipeline(const DrawList& list, IDirect3DSurface8* backBuffer, UINT width,
                                         UINT height) {
   if (!FillVertices(list)) return;
-  // The game's values of the render and stage states and the viewport that the overlay sets: captured into a state
-  // block of exactly those, or, where the device cannot be read, followed by the mirror. The block holds values
-  // only, never an object of the game's.
-  if (!mirror_) {
-    if (!stateBlock_) {
-      // Recorded: the block holds exactly the states that are set. The values recorded do not matter, only which
-      // states are in the block: its viewport is one that fits any render target, since one that does not fit the
-      // target of the moment is refused and would be left out of the block.
-      if (!objectsRetry_.Due(NowMicroseconds())) return;
-      const ULONG before = ledger_.DeviceCount();
-      if (FAILED(device_->BeginStateBlock())) return objectsRetry_.Failed(NowMicroseconds());
-      SetOverlayStates(1, 1);
-      if (FAILED(device_->EndStateBlock(&stateBlock_))) {
-        stateBlock_ = 0;
-        return objectsRetry_.Failed(NowMicroseconds());
-      }
-      ledger_.AdoptStateBlock(before);
-      objectsRetry_.Succeeded();
-    }
-    if (FAILED(device_->CaptureStateBlock(stateBlock_))) return;
-  }
+  // The game's values of the render and stage states and the viewport that the overlay sets. The block is recorded
+  // with a viewport that fits any render target, since one that does not fit the target of the moment is refused
+  // and would be left out of the block.
+  if (!SaveStates([this] { SetOverlayStates(1, 1); })) return;
   GameBindings bindings = SaveBindings();
   // The game may be drawing into a texture of its own: the overlay goes into the back buffer all the same.
   const bool retarget = bindings.renderTarget != backBuffer;
@@ -294,11 +196,7 @@ void COverlayRenderer::DrawWithPipeline(const DrawList& list, IDirect3DSurface8*
 
   // The game's render target first: setting one resets the viewport, which the restore then sets back.
   if (retarget && targetReady) device_->SetRenderTarget(bindings.renderTarget, bindings.depthStencil);
-  if (mirror_) {
-    mirror_->Restore(device_);
-  } else {
-    device_->ApplyStateBlock(stateBlock_);
-  }
+  RestoreStates();
   RestoreBindings(bindings);
 }
 
@@ -346,42 +244,6 @@ void COverlayRenderer::SetOverlayStates(UINT width, UINT height) {
   for (const StageStateValue& s : kOverlayStageStates) device_->SetTextureStageState(s.stage, s.type, s.value);
 }
 
-bool COverlayRenderer::FillVertices(const DrawList& list) {
-  if (verticesWritten_ && !list.quadsChanged) return true;
-  // Written behind what was written before, with D3DLOCK_NOOVERWRITE, which never waits for the device; a full
-  // buffer is let go (the device keeps it for as long as it draws from it) and a new one made. D3DLOCK_DISCARD is
-  // never used: it also never waits, but Wine backs such locks with a 64 MiB heap of its own.
-  const UINT quads = static_cast<UINT>(list.pieces.size());
-  if (vertices_ && vertexNext_ + quads > vertexCapacity_) ledger_.Release(vertices_);
-  if (!vertices_) {
-    if (!objectsRetry_.Due(NowMicroseconds())) return false;
-    // Room for many more pieces than an overlay usually has, so that a buffer lasts for many changes.
-    const UINT capacity = std::max<UINT>(kVertexBufferQuads, quads);
-    if (FAILED(device_->CreateVertexBuffer(capacity * 4 * sizeof(QuadVertex), D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY,
-                                           kOverlayVertexFormat, D3DPOOL_DEFAULT, &vertices_))) {
-      vertices_ = nullptr;
-      objectsRetry_.Failed(NowMicroseconds());
-      return false;
-    }
-    ledger_.Adopt(vertices_);
-    objectsRetry_.Succeeded();
-    vertexCapacity_ = capacity;
-    vertexNext_ = 0;
-  }
-  BYTE* data = nullptr;
-  verticesWritten_ = false;
-  const UINT bytes = quads * 4 * sizeof(QuadVertex);
-  if (FAILED(vertices_->Lock(vertexNext_ * 4 * sizeof(QuadVertex), bytes, &data, D3DLOCK_NOOVERWRITE)) || !data) {
-    return false;
-  }
-  std::memcpy(data, list.quads.data(), bytes);
-  vertices_->Unlock();
-  firstVertex_ = vertexNext_ * 4;
-  vertexNext_ += quads;
-  verticesWritten_ = true;
-  return true;
-}
-
 bool COverlayRenderer::Copyable(const DrawPiece& piece) const {
   return piece.opaque && ToD3D(piece.format) == backBufferFormat_ && piece.format == core_.limits().copyableFormat;
 }
@@ -396,14 +258,6 @@ bool COverlayRenderer::Copy(const DrawPiece& piece, IDirect3DSurface8* backBuffe
   const HRESULT copied = device_->CopyRects(surface, &from, 1, backBuffer, &to);
   surface->Release();
   return SUCCEEDED(copied);
-}
-
-void COverlayRenderer::DrawQuad(const DrawList& list, std::size_t index) {
-  const DrawPiece& piece = list.pieces[index];
-  device_->SetTexture(0, static_cast<IDirect3DTexture8*>(piece.texture));
-  if (piece.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
-  device_->DrawPrimitive(D3DPT_TRIANGLESTRIP, firstVertex_ + static_cast<UINT>(index * 4), 2);
-  if (piece.opaque) device_->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
 }
 
 }  // namespace ingame::d3d8

@@ -16,44 +16,26 @@
 #include <memory>
 #include <vector>
 
-#include "ingame/common/backoff.h"
+#include "ingame/common/layer_renderer.h"
 #include "ingame/common/overlay_core.h"
 #include "ingame/d3d8/direct3d8.h"
 #include "ingame/d3d8/state_mirror.h"
 
 namespace ingame::d3d8 {
 
-class COverlayRenderer final : private IDeviceTiles {
+class COverlayRenderer final : public CLayerRenderer<Direct3D8> {
  public:
   // `mirror` follows the game's states on a device whose states cannot be read back; null on any other device.
   // The overlay's objects are counted in `ledger`.
-  COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror, CReferenceLedger& ledger);
+  COverlayRenderer(IDirect3DDevice8* device, const CStateMirror* mirror, CReferenceLedger& ledger)
+      : CLayerRenderer(device, mirror, ledger) {}
   ~COverlayRenderer();
-  COverlayRenderer(const COverlayRenderer&) = delete;
-  COverlayRenderer& operator=(const COverlayRenderer&) = delete;
 
-  // Called when the device is made, before the game has it: posts the jobs of whatever the shared state holds
-  // (COverlayCore::Prepare). Makes nothing on the device.
-  void Prepare(const PresentChain& own) { core_.Prepare(own.width, own.height); }
   // Called by the game's present of `chain`, before the device presents: draws the overlay into its back buffer
   // 0, in the `source` part of it (null: all of it). `newFrame` when this present begins a frame of the game's
   // (FrameCounter). Where the chain keeps its back buffers, what is drawn over is saved in `keeper` first; true
   // when the keeper must restore it once the device has presented.
   bool DrawInto(const PresentChain& chain, const RECT* source, bool newFrame, CBackBufferKeeper* keeper);
-  // Called once the device has presented, with the time the device took.
-  void OnPresented(std::uint64_t presentMicroseconds) { core_.OnPresented(presentMicroseconds); }
-  // Whether the benchmarks' counters are kept, and so whether the time of a present is worth taking.
-  bool counting() const { return core_.counting(); }
-  // While the game records a state block, the overlay's calls would go into it: nothing is drawn.
-  void SetRecording(bool recording) { recording_ = recording; }
-  // Before the device is reset: gives up everything a reset requires to be given up.
-  void OnBeforeReset();
-  // After a reset, successful (`reset`) or not.
-  void OnAfterReset(bool reset);
-  // Deletes the overlay's state block: before the objects that keep the device alive go.
-  void DeleteStateBlocks() { ledger_.DeleteStateBlock(stateBlock_); }
-  // Forgets everything made on the device without a call to it, once it has ended.
-  void Abandon();
 
  private:
   // A texture a band of an image is written into before the device copies it into its tile: a dynamic texture of a
@@ -79,7 +61,6 @@ class COverlayRenderer final : private IDeviceTiles {
 
   // IDeviceTiles
   bool MakeTile(TileFormat format, int side, TileTexture& texture) override;
-  void ReleaseTile(TileTexture& texture) override;
   bool FillBand(const Image& image, const UploadStep& step, TileFormat format, TileTexture tile, int tileX,
                 int tileY) override;
   void Warm() override;
@@ -89,7 +70,8 @@ class COverlayRenderer final : private IDeviceTiles {
   // The staging texture of `slot` in `format`, made or made again as needed; null when it cannot be.
   Staging* StagingFor(TileFormat format, int slot);
   void ReleaseStaging(Staging& staging);
-  void ReleaseAll();
+  void ReleaseStaging() override;
+  void AbandonStaging() override;
   void Draw(const DrawList& list, IDirect3DSurface8* backBuffer, UINT width, UINT height);
   void DrawWithPipeline(const DrawList& list, IDirect3DSurface8* backBuffer, UINT width, UINT height);
   // Sets the states of overlay_states.h and the viewport over the back buffer: what the state block saves.
@@ -97,41 +79,19 @@ class COverlayRenderer final : private IDeviceTiles {
   // Takes the game's bindings with a reference each, and gives them back.
   GameBindings SaveBindings();
   void RestoreBindings(GameBindings& bindings);
-  // Writes the list's quads into the overlay's vertex buffer, made on first use, unless it holds them already;
-  // false when there is no buffer to draw from.
-  bool FillVertices(const DrawList& list);
   // Draws the pieces in their order: copies into the back buffer, and, `withPipeline`, quads.
   void DrawPieces(const DrawList& list, IDirect3DSurface8* backBuffer, bool withPipeline);
   bool Copyable(const DrawPiece& piece) const;
   // Copies a piece into the back buffer; false when the device did not.
   bool Copy(const DrawPiece& piece, IDirect3DSurface8* backBuffer);
-  void DrawQuad(const DrawList& list, std::size_t index);
 
-  IDirect3DDevice8* device_;
-  const CStateMirror* mirror_;
-  CReferenceLedger& ledger_;
-  D3DCAPS8 caps_{};
-  COverlayCore core_;
-  bool recording_ = false;
   // The back buffer drawn into now: opaque tiles of its format are copied into it.
   D3DFORMAT backBufferFormat_ = D3DFMT_UNKNOWN;
-
-  // The state block of the overlay's states, for saving and restoring the game's values on a device that can.
-  DWORD stateBlock_ = 0;
   // Staging textures in the tiles' two formats (with alpha; opaque), filled in turn, made on first use.
   Staging staging_[2][COverlayCore::kStagingSlots];
   // Staging in dynamic textures, until the device refuses to lock one or to copy from it into a tile: then in
   // system memory, for as long as the device lives.
   bool dynamicStaging_ = true;
-  // The overlay's own vertices, one quad of four for each piece, in a dynamic buffer of the device's memory (made
-  // again after a reset), written only when the pieces change, each time behind the last.
-  IDirect3DVertexBuffer8* vertices_ = nullptr;
-  // When the vertex buffer or the state block is made again after the device could not make it.
-  CBackoff objectsRetry_;
-  UINT vertexCapacity_ = 0;  // in quads
-  UINT vertexNext_ = 0;      // the first quad not written yet
-  UINT firstVertex_ = 0;     // where the list's quads were written
-  bool verticesWritten_ = false;  // the buffer holds the list's quads
 };
 
 }  // namespace ingame::d3d8

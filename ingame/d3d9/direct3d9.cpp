@@ -5,8 +5,26 @@
 
 #include "ingame/common/probe_window.h"
 #include "ingame/d3d9/d3d9_hooks.h"
+#include "ingame/d3d9/overlay_states.h"
 
 namespace ingame::d3d9 {
+namespace {
+
+void Release(IUnknown* object) {
+  if (object) object->Release();
+}
+
+}  // namespace
+
+D3DFORMAT ToD3D(TileFormat format) {
+  switch (format) {
+    case TileFormat::kA8R8G8B8: return D3DFMT_A8R8G8B8;
+    case TileFormat::kA4R4G4B4: return D3DFMT_A4R4G4B4;
+    case TileFormat::kA1R5G5B5: return D3DFMT_A1R5G5B5;
+    case TileFormat::kX8R8G8B8: return D3DFMT_X8R8G8B8;
+    default: return D3DFMT_UNKNOWN;
+  }
+}
 
 IDirect3DSurface9* Direct3D9::MakeProbeSurface(Device* device) {
   IDirect3DSurface9* surface = nullptr;
@@ -49,6 +67,57 @@ IDirect3DSurface9* Direct3D9::MakeCopyTarget(Device* device, const SurfaceDesc& 
 
 bool Direct3D9::CopyArea(Device* device, Surface* from, const RECT& area, Surface* to) {
   return SUCCEEDED(device->StretchRect(from, &area, to, &area, D3DTEXF_NONE));
+}
+
+D3DCAPS9 Direct3D9::CapsOf(Device* device) {
+  D3DCAPS9 caps{};
+  if (FAILED(device->GetDeviceCaps(&caps))) caps = D3DCAPS9{};
+  return caps;
+}
+
+// What the device holds: textures with alpha in the first format it takes. Opaque images are drawn as quads too (a
+// copy into the back buffer would need a texture the device can stretch from), so none is kept for copies.
+DeviceLimits Direct3D9::LimitsOf(Device* device, const Caps& caps) {
+  DeviceLimits limits;
+  limits.maxTextureWidth = caps.MaxTextureWidth;
+  limits.maxTextureHeight = caps.MaxTextureHeight;
+  limits.wholeTiles = (caps.Caps2 & D3DCAPS2_DYNAMICTEXTURES) != 0;
+  IDirect3D9* direct3d = nullptr;
+  D3DDEVICE_CREATION_PARAMETERS creation{};
+  D3DDISPLAYMODE mode{};
+  if (SUCCEEDED(device->GetDirect3D(&direct3d)) && direct3d && SUCCEEDED(device->GetCreationParameters(&creation)) &&
+      SUCCEEDED(device->GetDisplayMode(0, &mode))) {
+    for (const TileFormat format : {TileFormat::kA8R8G8B8, TileFormat::kA4R4G4B4, TileFormat::kA1R5G5B5}) {
+      if (SUCCEEDED(direct3d->CheckDeviceFormat(creation.AdapterOrdinal, creation.DeviceType, mode.Format, 0,
+                                                D3DRTYPE_TEXTURE, ToD3D(format)))) {
+        limits.alphaFormat = format;
+        break;
+      }
+    }
+  }
+  Release(direct3d);
+  return limits;
+}
+
+HRESULT Direct3D9::CaptureStateBlock(Device*, StateBlock block) { return block->Capture(); }
+
+void Direct3D9::ApplyStateBlock(Device*, StateBlock block) { block->Apply(); }
+
+bool Direct3D9::MakeVertexBuffer(Device* device, UINT bytes, VertexBuffer** buffer) {
+  return SUCCEEDED(device->CreateVertexBuffer(bytes, D3DUSAGE_DYNAMIC | D3DUSAGE_WRITEONLY, kOverlayVertexFormat,
+                                              D3DPOOL_DEFAULT, buffer, nullptr));
+}
+
+void* Direct3D9::LockVertices(VertexBuffer* buffer, UINT offset, UINT bytes) {
+  void* data = nullptr;
+  return SUCCEEDED(buffer->Lock(offset, bytes, &data, D3DLOCK_NOOVERWRITE)) ? data : nullptr;
+}
+
+void Direct3D9::DrawQuad(Device* device, Texture* texture, bool opaque, UINT firstVertex) {
+  device->SetTexture(0, texture);
+  if (opaque) device->SetRenderState(D3DRS_ALPHABLENDENABLE, FALSE);
+  device->DrawPrimitive(D3DPT_TRIANGLESTRIP, firstVertex, 2);
+  if (opaque) device->SetRenderState(D3DRS_ALPHABLENDENABLE, TRUE);
 }
 
 bool Direct3D9::HookSwapChain(SwapChain* chain) { return d3d9::HookSwapChain(chain); }
