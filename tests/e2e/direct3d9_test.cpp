@@ -61,7 +61,9 @@ INSTANTIATE_TEST_SUITE_P(
                       GameCase{"FlipEx", "--swap flipex --back-buffers 2 --odd-state", Api::k9Ex},
                       GameCase{"Overlay", "--swap overlay", Api::k9},
                       GameCase{"TenBitsAChannel", "--format A2R10G10B10", Api::k9},
-                      GameCase{"Multisampled", "--multisample 4 --odd-state", Api::k9}),
+                      GameCase{"Multisampled", "--multisample 4 --odd-state", Api::k9},
+                      // The tiles then come from system memory, as on a device without dynamic textures.
+                      GameCase{"WithoutDynamicTextures", "--no-dynamic-textures --odd-state", Api::k9Ex}),
     CaseName);
 
 // The colours in the see-through line's box: the scene's and the line's blended over it.

@@ -80,6 +80,16 @@ HRESULT STDMETHODCALLTYPE BusyChainPresent(IDirect3DSwapChain9* chain, const REC
   return reinterpret_cast<ChainPresentFn>(g_busy.chainPresent)(chain, source, destination, window, dirty, flags);
 }
 
+using GetDeviceCapsFn = HRESULT(STDMETHODCALLTYPE*)(IDirect3DDevice9*, D3DCAPS9*);
+Method g_getDeviceCaps = nullptr;
+
+// A device's capabilities without dynamic textures (--no-dynamic-textures).
+HRESULT STDMETHODCALLTYPE CapsWithoutDynamicTextures(IDirect3DDevice9* device, D3DCAPS9* caps) {
+  const HRESULT result = reinterpret_cast<GetDeviceCapsFn>(g_getDeviceCaps)(device, caps);
+  if (SUCCEEDED(result) && caps) caps->Caps2 &= ~static_cast<DWORD>(D3DCAPS2_DYNAMICTEXTURES);
+  return result;
+}
+
 // The device's present made as the present of its own swap chain, through that swap chain's table.
 HRESULT PresentThroughChain(IDirect3DDevice9* device, const RECT* source, const RECT* destination, HWND window,
                             const RGNDATA* dirty, DWORD flags) {
@@ -133,6 +143,10 @@ bool PatchTheSystemBelow(const Options& options, HINSTANCE instance) {
     g_busy.throughChain = options.presentThroughChain;
     g_busy.chainPresent = TableOf(chain)[slots.swapChainPresent];
     patched = options.stillDrawingEvery == 0 || WriteSlot(TableOf(chain), slots.swapChainPresent, &BusyChainPresent);
+    if (options.noDynamicTextures) {
+      g_getDeviceCaps = TableOf(device)[slots.deviceGetDeviceCaps];
+      patched = patched && WriteSlot(TableOf(device), slots.deviceGetDeviceCaps, &CapsWithoutDynamicTextures);
+    }
     if (options.presentThroughChain) {
       patched = patched && WriteSlot(TableOf(device), slots.devicePresent, &ChainedPresent);
     }
@@ -311,7 +325,7 @@ struct Direct3D9 {
     g_ex = options.api == Options::Api::Direct3D9Ex;
     // "d3d9.dll" by name first: once the system's own is loaded, a load by that name would find it and never the
     // library beside the game.
-    const bool below = options.stillDrawingEvery != 0 || options.presentThroughChain;
+    const bool below = options.stillDrawingEvery != 0 || options.presentThroughChain || options.noDynamicTextures;
     if (below) LoadLibraryA("d3d9.dll");
     if (below && !PatchTheSystemBelow(options, instance)) {
       return "patching the system's tables";

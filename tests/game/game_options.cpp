@@ -74,6 +74,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       ++i;
     } else if (a == "--present-through-chain") {
       options.presentThroughChain = true;
+    } else if (a == "--no-dynamic-textures") {
+      options.noDynamicTextures = true;
     } else if (a == "--back-buffers") {
       options.backBuffers = static_cast<UINT>(std::strtoul(next, nullptr, 10));
       if (options.backBuffers < 1 || options.backBuffers > 3) return false;
@@ -168,7 +170,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
                              options.textureCopiesRefused || options.documentedFlip || options.secondTable ||
                              options.tool != Options::Tool::None || options.refuseTexturesMs != 0;
   // And what only a Direct3D 9 game does: its present that does not wait, and the swap effects Direct3D 8 has not.
-  const bool direct3d9Only = options.presentDoNotWait || options.presentThroughChain ||
+  const bool direct3d9Only = options.presentDoNotWait || options.presentThroughChain || options.noDynamicTextures ||
                              options.swap == Options::Swap::FlipEx ||
                              options.swap == Options::Swap::Overlay || options.format == Options::Format::A2R10G10B10;
   return options.api == Options::Api::Direct3D8 ? !direct3d9Only : !direct3d8Only;

@@ -55,6 +55,7 @@ struct Options {
   bool presentDoNotWait = false;
   UINT stillDrawingEvery = 0;  // --still-drawing N
   bool presentThroughChain = false;
+  bool noDynamicTextures = false;
 };
 
 // False for an unknown option, a bad value, or an option the Direct3D chosen does not have.

@@ -20,6 +20,7 @@ extern const SystemSlots kSystemSlots;
 
 // The same for the Direct3D 9 methods the game redirects (system_slots9.cpp, from d3d9.h).
 struct SystemSlots9 {
+  int deviceGetDeviceCaps;  // IDirect3DDevice9
   int devicePresent;     // IDirect3DDevice9
   int devicePresentEx;   // IDirect3DDevice9Ex
   int swapChainPresent;  // IDirect3DSwapChain9

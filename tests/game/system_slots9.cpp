@@ -12,6 +12,7 @@ namespace testgame {
 #define SLOT_OF(table, method) static_cast<int>(offsetof(table, method) / sizeof(void*))
 
 const SystemSlots9 kSystemSlots9 = {
+    SLOT_OF(IDirect3DDevice9Vtbl, GetDeviceCaps),
     SLOT_OF(IDirect3DDevice9Vtbl, Present),
     SLOT_OF(IDirect3DDevice9ExVtbl, PresentEx),
     SLOT_OF(IDirect3DSwapChain9Vtbl, Present),

@@ -42,6 +42,7 @@
 //   --present-through-chain  the same way below everything else, the system's device Present and PresentEx present
 //                       through the device's own swap chain, calling its Present through the swap chain's table, as
 //                       an implementation built so does (throughChain counts those presents).
+//   --no-dynamic-textures  the same way, the system's devices list no dynamic textures in their capabilities.
 // Direct3D 9's own states are set and checked with the others (--odd-state, --state-blocks): sampler states,
 // a vertex declaration and shaders with constants in turn with a vertex format, the scissor rectangle and its
 // test, sRGB writes, and a stream's frequency. The probe (--probe) adds the device's swap chain, its container
