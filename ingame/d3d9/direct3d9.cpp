@@ -75,8 +75,8 @@ D3DCAPS9 Direct3D9::CapsOf(Device* device) {
   return caps;
 }
 
-// What the device holds: textures with alpha in the first format it takes. Opaque images are drawn as quads too (a
-// copy into the back buffer would need a texture the device can stretch from), so none is kept for copies.
+// What the device holds: textures with alpha in the first format it takes, and opaque ones in the back buffer's
+// usual format where it can copy from them.
 DeviceLimits Direct3D9::LimitsOf(Device* device, const Caps& caps) {
   DeviceLimits limits;
   limits.maxTextureWidth = caps.MaxTextureWidth;
@@ -87,12 +87,20 @@ DeviceLimits Direct3D9::LimitsOf(Device* device, const Caps& caps) {
   D3DDISPLAYMODE mode{};
   if (SUCCEEDED(device->GetDirect3D(&direct3d)) && direct3d && SUCCEEDED(device->GetCreationParameters(&creation)) &&
       SUCCEEDED(device->GetDisplayMode(0, &mode))) {
+    const auto takes = [&](TileFormat format) {
+      return SUCCEEDED(direct3d->CheckDeviceFormat(creation.AdapterOrdinal, creation.DeviceType, mode.Format, 0,
+                                                   D3DRTYPE_TEXTURE, ToD3D(format)));
+    };
     for (const TileFormat format : {TileFormat::kA8R8G8B8, TileFormat::kA4R4G4B4, TileFormat::kA1R5G5B5}) {
-      if (SUCCEEDED(direct3d->CheckDeviceFormat(creation.AdapterOrdinal, creation.DeviceType, mode.Format, 0,
-                                                D3DRTYPE_TEXTURE, ToD3D(format)))) {
+      if (takes(format)) {
         limits.alphaFormat = format;
         break;
       }
+    }
+    // Opaque images are copied into a back buffer of their format where the device copies from textures: cheaper
+    // than drawing them.
+    if ((caps.DevCaps2 & D3DDEVCAPS2_CAN_STRETCHRECT_FROM_TEXTURES) != 0 && takes(TileFormat::kX8R8G8B8)) {
+      limits.copyableFormat = TileFormat::kX8R8G8B8;
     }
   }
   Release(direct3d);

@@ -152,7 +152,9 @@ void WINAPI D3DPERF_SetMarker(D3DCOLOR color, LPCWSTR name) {
   ForwardVoid<MarkFn>("D3DPERF_SetMarker", FromChosen(), color, name);
 }
 
-void WINAPI D3DPERF_SetOptions(DWORD options) { ForwardVoid<SetOptionsFn>("D3DPERF_SetOptions", FromChosen(), options); }
+void WINAPI D3DPERF_SetOptions(DWORD options) {
+  ForwardVoid<SetOptionsFn>("D3DPERF_SetOptions", FromChosen(), options);
+}
 
 void WINAPI D3DPERF_SetRegion(D3DCOLOR color, LPCWSTR name) {
   ForwardVoid<MarkFn>("D3DPERF_SetRegion", FromChosen(), color, name);

@@ -26,6 +26,8 @@ bool COverlayRenderer::DrawInto(const PresentChain& chain, const RECT* source, b
   // recording.
   const auto ready = [this] { return !recording_ && device_->TestCooperativeLevel() == D3D_OK; };
   const auto draw = [&](const DrawList& list, IDirect3DSurface9* backBuffer) {
+    // Opaque tiles of the back buffer's format are copied into it.
+    backBufferFormat_ = chain.multisampled ? D3DFMT_UNKNOWN : chain.format;
     Draw(list, backBuffer, chain.width, chain.height);
   };
   return DrawFrame(core_, chain, source, newFrame, keeper, ready, draw);
@@ -75,8 +77,9 @@ bool COverlayRenderer::FillBand(const Image& image, const UploadStep& step, Tile
     const std::uint64_t locking = counting ? NowMicroseconds() : 0;
     const HRESULT result = texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD);
     if (SUCCEEDED(result) && locked.pBits) {
+      const int bytes = format == TileFormat::kA4R4G4B4 || format == TileFormat::kA1R5G5B5 ? 2 : 4;
       auto* corner = static_cast<unsigned char*>(locked.pBits) + (step.part.top - tileY) * locked.Pitch +
-                     (step.part.left - tileX) * (format == TileFormat::kA4R4G4B4 || format == TileFormat::kA1R5G5B5 ? 2 : 4);
+                     (step.part.left - tileX) * bytes;
       FillPart(image.pixels.data(), image.width, step.part, format, corner, locked.Pitch);
       texture->UnlockRect(0);
       if (counting) core_.AddLockTime(NowMicroseconds() - locking);
@@ -142,10 +145,17 @@ void COverlayRenderer::ReleaseStaging(Staging& staging) {
 }
 
 void COverlayRenderer::Draw(const DrawList& list, IDirect3DSurface9* backBuffer, UINT width, UINT height) {
+  bool needsPipeline = false;
+  for (const DrawPiece& piece : list.pieces) needsPipeline = needsPipeline || !Copyable(piece);
+  if (!needsPipeline) {
+    // Copies alone touch none of the game's states: nothing to save and restore.
+    for (const DrawPiece& piece : list.pieces) Copy(piece, backBuffer);
+    return;
+  }
   if (!FillVertices(list)) return;
-  // The game's values of the render, stage and sampler states, the viewport and the scissor rectangle that the overlay sets. The block is recorded
-  // with a viewport and a scissor rectangle that fits any render target, since one that does not fit the target of the moment is refused
-  // and would be left out of the block.
+  // The game's values of the render, stage and sampler states, the viewport and the scissor rectangle that the
+  // overlay sets. The block is recorded with a viewport and a scissor rectangle that fit any render target, since
+  // one that does not fit the target of the moment is refused and would be left out of the block.
   if (!SaveStates([this] { SetOverlayStates(1, 1); })) return;
   GameBindings bindings = SaveBindings();
   // The game may be drawing into a texture of its own, or into several targets at once: the overlay goes into the
@@ -163,7 +173,10 @@ void COverlayRenderer::Draw(const DrawList& list, IDirect3DSurface9* backBuffer,
     device_->SetFVF(kOverlayVertexFormat);
     device_->SetStreamSource(0, vertices_, 0, sizeof(QuadVertex));
     device_->SetStreamSourceFreq(0, kOverlayStreamFrequency);
-    for (std::size_t i = 0; i < list.pieces.size(); ++i) DrawQuad(list, i);
+    // In their order: copies into the back buffer, and quads; a copy the device refuses is drawn as a quad.
+    for (std::size_t i = 0; i < list.pieces.size(); ++i) {
+      if (!Copyable(list.pieces[i]) || !Copy(list.pieces[i], backBuffer)) DrawQuad(list, i);
+    }
     device_->EndScene();
   }
 
@@ -177,6 +190,22 @@ void COverlayRenderer::Draw(const DrawList& list, IDirect3DSurface9* backBuffer,
   if (bindings.depthStencil) device_->SetDepthStencilSurface(bindings.depthStencil);
   RestoreStates();
   RestoreBindings(bindings);
+}
+
+bool COverlayRenderer::Copyable(const DrawPiece& piece) const {
+  return piece.opaque && ToD3D(piece.format) == backBufferFormat_ && piece.format == core_.limits().copyableFormat;
+}
+
+bool COverlayRenderer::Copy(const DrawPiece& piece, IDirect3DSurface9* backBuffer) {
+  IDirect3DSurface9* surface = nullptr;
+  if (FAILED(static_cast<IDirect3DTexture9*>(piece.texture)->GetSurfaceLevel(0, &surface)) || !surface) return false;
+  const RECT from{static_cast<LONG>(piece.content.left), static_cast<LONG>(piece.content.top),
+                  static_cast<LONG>(piece.content.right), static_cast<LONG>(piece.content.bottom)};
+  const RECT to{static_cast<LONG>(piece.area.left), static_cast<LONG>(piece.area.top),
+                static_cast<LONG>(piece.area.right), static_cast<LONG>(piece.area.bottom)};
+  const HRESULT copied = device_->StretchRect(surface, &from, backBuffer, &to, D3DTEXF_NONE);
+  surface->Release();
+  return SUCCEEDED(copied);
 }
 
 COverlayRenderer::GameBindings COverlayRenderer::SaveBindings() {

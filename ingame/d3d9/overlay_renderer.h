@@ -75,6 +75,9 @@ class COverlayRenderer final : public CLayerRenderer<Direct3D9> {
   void ReleaseStaging() override;
   void AbandonStaging() override;
   void Draw(const DrawList& list, IDirect3DSurface9* backBuffer, UINT width, UINT height);
+  bool Copyable(const DrawPiece& piece) const;
+  // Copies a piece into the back buffer; false when the device did not.
+  bool Copy(const DrawPiece& piece, IDirect3DSurface9* backBuffer);
   // Sets the states of overlay_states.h, the viewport and the scissor rectangle over the back buffer: what the state
   // block saves.
   void SetOverlayStates(UINT width, UINT height);
@@ -82,6 +85,8 @@ class COverlayRenderer final : public CLayerRenderer<Direct3D9> {
   GameBindings SaveBindings();
   void RestoreBindings(GameBindings& bindings);
 
+  // The back buffer drawn into now: opaque tiles of its format are copied into it.
+  D3DFORMAT backBufferFormat_ = D3DFMT_UNKNOWN;
   // Tiles are dynamic textures, filled whole with locks that discard what they held, which never wait for the
   // device; until a device refuses such a lock, or where it has no dynamic textures: then filled from system memory.
   bool dynamicTiles_;

@@ -236,7 +236,9 @@ struct OddStates9 {
     }
     RECT scissor{};
     device->GetScissorRect(&scissor);
-    if (!EqualRect(&scissor, &kScissor)) mismatch("scissor rectangle", static_cast<DWORD>(kScissor.right), scissor.right);
+    if (!EqualRect(&scissor, &kScissor)) {
+      mismatch("scissor rectangle", static_cast<DWORD>(kScissor.right), scissor.right);
+    }
     UINT frequency = 0;
     device->GetStreamSourceFreq(0, &frequency);
     if (frequency != kOddFrequency) mismatch("stream 0 frequency", kOddFrequency, frequency);
