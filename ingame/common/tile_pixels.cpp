@@ -24,7 +24,7 @@ void FillPart(const std::uint32_t* pixels, int imageWidth, const Rect& part, Til
     const std::uint32_t* from = pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(imageWidth) +
                                 static_cast<std::size_t>(part.left);
     auto* to = static_cast<unsigned char*>(bits) + static_cast<std::ptrdiff_t>((y - part.top) * pitch);
-    if (format == TileFormat::kA4R4G4B4 || format == TileFormat::kA1R5G5B5) {
+    if (PixelBytes(format) == 2) {
       for (std::size_t x = 0; x < width; ++x) {
         const std::uint16_t pixel = format == TileFormat::kA4R4G4B4 ? ToA4R4G4B4(from[x]) : ToA1R5G5B5(from[x]);
         std::memcpy(to + x * 2, &pixel, 2);

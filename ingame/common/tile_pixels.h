@@ -12,6 +12,11 @@ namespace ingame {
 // The pixel formats tiles are kept in: with alpha in 32, 16 or 16 bits; opaque in the back buffer's usual format.
 enum class TileFormat : std::uint8_t { kNone, kA8R8G8B8, kA4R4G4B4, kA1R5G5B5, kX8R8G8B8 };
 
+// The bytes a pixel of `format` takes.
+constexpr int PixelBytes(TileFormat format) {
+  return format == TileFormat::kA4R4G4B4 || format == TileFormat::kA1R5G5B5 ? 2 : 4;
+}
+
 // Writes the `part` of an image of `imageWidth` pixels a row (0xAARRGGBB, not premultiplied) into locked texture
 // memory (`bits`, rows `pitch` bytes apart) from its top left corner on, in `format`.
 void FillPart(const std::uint32_t* pixels, int imageWidth, const Rect& part, TileFormat format, void* bits,

@@ -76,23 +76,11 @@ HRESULT FollowedBlock(IDirect3DStateBlock9* block, Follow follow) {
   return call();
 }
 
-// The tables of the swap chains a device made along with itself, one for each head: the game may present through
-// them as through the device.
-void HookImplicitChains(IDirect3DDevice9* device) {
-  const UINT heads = device->GetNumberOfSwapChains();
-  for (UINT head = 0; head < heads; ++head) {
-    IDirect3DSwapChain9* chain = nullptr;
-    if (FAILED(device->GetSwapChain(head, &chain)) || !chain) continue;
-    HookSwapChain(chain);
-    chain->Release();
-  }
-}
-
 // A device the game has just made: hooked, and given its overlay with the parameters of its first head.
 void AttachOverlay(IDirect3DDevice9* device, DWORD behaviorFlags, const D3DPRESENT_PARAMETERS& parameters) {
   if (!HookDevice(device, behaviorFlags)) return;
-  HookImplicitChains(device);
-  // The overlay draws into the first head's swap chain of a device made for an adapter group.
+  // The overlay draws into the first head's swap chain of a device made for an adapter group; that swap chain's
+  // table, which every head's shares, is patched with the overlay (CDeviceOverlay::Attach, Direct3D9::OwnChain).
   CDeviceOverlay::Attach(device, parameters, behaviorFlags,
                          reinterpret_cast<CountMethod>(OriginalDeviceMethod(device, slots::kAddRef)),
                          reinterpret_cast<CountMethod>(OriginalDeviceMethod(device, slots::kRelease)));

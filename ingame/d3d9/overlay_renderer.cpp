@@ -77,9 +77,8 @@ bool COverlayRenderer::FillBand(const Image& image, const UploadStep& step, Tile
     const std::uint64_t locking = counting ? NowMicroseconds() : 0;
     const HRESULT result = texture->LockRect(0, &locked, nullptr, D3DLOCK_DISCARD);
     if (SUCCEEDED(result) && locked.pBits) {
-      const int bytes = format == TileFormat::kA4R4G4B4 || format == TileFormat::kA1R5G5B5 ? 2 : 4;
       auto* corner = static_cast<unsigned char*>(locked.pBits) + (step.part.top - tileY) * locked.Pitch +
-                     (step.part.left - tileX) * bytes;
+                     (step.part.left - tileX) * PixelBytes(format);
       FillPart(image.pixels.data(), image.width, step.part, format, corner, locked.Pitch);
       texture->UnlockRect(0);
       if (counting) core_.AddLockTime(NowMicroseconds() - locking);
@@ -148,9 +147,11 @@ void COverlayRenderer::Draw(const DrawList& list, IDirect3DSurface9* backBuffer,
   bool needsPipeline = false;
   for (const DrawPiece& piece : list.pieces) needsPipeline = needsPipeline || !Copyable(piece);
   if (!needsPipeline) {
-    // Copies alone touch none of the game's states: nothing to save and restore.
-    for (const DrawPiece& piece : list.pieces) Copy(piece, backBuffer);
-    return;
+    // Copies alone touch none of the game's states: nothing to save and restore. Where the device refuses one (not
+    // every implementation copies from every texture), the pieces are drawn through the pipeline instead.
+    bool copied = true;
+    for (const DrawPiece& piece : list.pieces) copied = Copy(piece, backBuffer) && copied;
+    if (copied) return;
   }
   if (!FillVertices(list)) return;
   // The game's values of the render, stage and sampler states, the viewport and the scissor rectangle that the

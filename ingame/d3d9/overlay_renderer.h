@@ -29,7 +29,7 @@ class COverlayRenderer final : public CLayerRenderer<Direct3D9> {
   // `mirror` follows the game's states on a device whose states cannot be read back; null on any other device.
   // The overlay's objects are counted in `ledger`.
   COverlayRenderer(IDirect3DDevice9* device, const CStateMirror* mirror, CReferenceLedger& ledger)
-      : CLayerRenderer(device, mirror, ledger), dynamicTiles_((caps_.Caps2 & D3DCAPS2_DYNAMICTEXTURES) != 0) {}
+      : CLayerRenderer(device, mirror, ledger), dynamicTiles_(core_.limits().wholeTiles) {}
   ~COverlayRenderer();
 
   // Called by the game's present of `chain`, before the device presents: draws the overlay into its back buffer
